@@ -1,0 +1,201 @@
+#include "dict/lookup/mapped_dict.hpp"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/utf8.hpp"
+
+namespace merrow {
+namespace {
+
+constexpr std::size_t kHeaderSize = 16;
+constexpr std::size_t kEntrySize = 12;
+constexpr unsigned char kMagic[4] = {'C', 'J', 'Y', 'P'};
+
+std::uint32_t read_u32(const unsigned char* p) noexcept {
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+           (std::uint32_t(p[3]) << 24);
+}
+
+std::uint16_t read_u16(const unsigned char* p) noexcept {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+Error os_error(int code) {
+    return Error{std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")"};
+}
+
+// Unmaps on scope exit unless released; keeps every failure path of open() short.
+struct MappingGuard {
+    void* address;
+    std::size_t length;
+    ~MappingGuard() {
+        if (address != nullptr) munmap(address, length);
+    }
+    void* release() noexcept {
+        void* a = address;
+        address = nullptr;
+        return a;
+    }
+};
+
+}  // namespace
+
+Result<MappedDict> MappedDict::open(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return os_error(errno);
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        int code = errno;
+        ::close(fd);
+        return os_error(code);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return os_error(EISDIR);
+    }
+    std::size_t len = static_cast<std::size_t>(st.st_size);
+    void* address = nullptr;
+    if (len > 0) {
+        address = mmap(nullptr, len, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (address == MAP_FAILED) {
+            int code = errno;
+            ::close(fd);
+            return os_error(code);
+        }
+    }
+    ::close(fd);
+    MappingGuard guard{address, len};
+    const auto* bytes = static_cast<const unsigned char*>(address);
+
+    if (len < kHeaderSize) {
+        return Error{"file too short: " + std::to_string(len) + " bytes (need at least 16)"};
+    }
+    if (std::memcmp(bytes, kMagic, 4) != 0) {
+        return Error{"bad magic: expected [67, 74, 89, 80], got [" + std::to_string(bytes[0]) + ", " +
+                     std::to_string(bytes[1]) + ", " + std::to_string(bytes[2]) + ", " +
+                     std::to_string(bytes[3]) + "]"};
+    }
+    std::uint32_t version = read_u32(bytes + 4);
+    if (version != 1) {
+        return Error{"unsupported version " + std::to_string(version) + " (expected 1)"};
+    }
+    std::uint64_t entry_count = read_u32(bytes + 8);
+    std::uint64_t pool_size = read_u32(bytes + 12);
+    std::uint64_t required = kHeaderSize + kEntrySize * entry_count + pool_size;
+    if (len < required) {
+        return Error{"file too short: " + std::to_string(len) + " bytes (need " + std::to_string(required) +
+                     " for " + std::to_string(entry_count) + " entries + pool)"};
+    }
+    return MappedDict(guard.release(), len, entry_count, pool_size);
+}
+
+MappedDict::MappedDict(void* mapping, std::size_t length, std::uint64_t entry_count,
+                       std::uint64_t pool_size) noexcept
+    : mapping_(mapping), length_(length), entry_count_(entry_count), pool_size_(pool_size) {
+    const auto* bytes = static_cast<const unsigned char*>(mapping);
+    entries_ = bytes + kHeaderSize;
+    pool_ = entries_ + kEntrySize * entry_count;
+}
+
+MappedDict::MappedDict(MappedDict&& other) noexcept
+    : mapping_(other.mapping_),
+      length_(other.length_),
+      entries_(other.entries_),
+      pool_(other.pool_),
+      entry_count_(other.entry_count_),
+      pool_size_(other.pool_size_) {
+    other.mapping_ = nullptr;
+    other.length_ = 0;
+    other.entry_count_ = 0;
+}
+
+MappedDict& MappedDict::operator=(MappedDict&& other) noexcept {
+    if (this != &other) {
+        if (mapping_ != nullptr) munmap(mapping_, length_);
+        mapping_ = other.mapping_;
+        length_ = other.length_;
+        entries_ = other.entries_;
+        pool_ = other.pool_;
+        entry_count_ = other.entry_count_;
+        pool_size_ = other.pool_size_;
+        other.mapping_ = nullptr;
+        other.length_ = 0;
+        other.entry_count_ = 0;
+    }
+    return *this;
+}
+
+MappedDict::~MappedDict() {
+    if (mapping_ != nullptr) munmap(mapping_, length_);
+}
+
+std::optional<std::string_view> MappedDict::key_at(std::uint64_t i) const noexcept {
+    const unsigned char* e = entries_ + kEntrySize * i;
+    std::uint64_t offset = read_u32(e);
+    std::uint64_t length = read_u16(e + 4);
+    if (offset + length > pool_size_) return std::nullopt;
+    return std::string_view(reinterpret_cast<const char*>(pool_ + offset), length);
+}
+
+std::optional<std::string_view> MappedDict::value_at(std::uint64_t i) const noexcept {
+    const unsigned char* e = entries_ + kEntrySize * i;
+    std::uint64_t offset = read_u32(e + 6);
+    std::uint64_t length = read_u16(e + 10);
+    if (offset + length > pool_size_) return std::nullopt;
+    std::string_view value(reinterpret_cast<const char*>(pool_ + offset), length);
+    if (!utf8::is_valid(value)) return std::nullopt;
+    return value;
+}
+
+std::optional<std::uint64_t> MappedDict::find(std::string_view key) const noexcept {
+    std::uint64_t lo = 0, hi = entry_count_;
+    while (lo < hi) {
+        std::uint64_t mid = lo + (hi - lo) / 2;
+        // An entry whose key lies outside the pool sorts as the empty key and
+        // never matches.
+        auto entry_key = key_at(mid);
+        int cmp;
+        if (!entry_key) {
+            cmp = -1;
+        } else {
+            std::size_t common = entry_key->size() < key.size() ? entry_key->size() : key.size();
+            cmp = common == 0 ? 0 : std::memcmp(entry_key->data(), key.data(), common);
+            if (cmp == 0) cmp = entry_key->size() < key.size() ? -1 : (entry_key->size() > key.size() ? 1 : 0);
+        }
+        if (cmp > 0) hi = mid;
+        else if (cmp < 0) lo = mid + 1;
+        else return mid;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string_view> MappedDict::get(std::string_view key) const noexcept {
+    auto index = find(key);
+    if (!index) return std::nullopt;
+    return value_at(*index);
+}
+
+std::optional<std::size_t> MappedDict::longest_prefix(std::string_view text, std::size_t max_chars) const noexcept {
+    constexpr std::size_t kMaxEnds = 16;
+    std::size_t ends[kMaxEnds];
+    std::size_t count = 0, pos = 0;
+    if (max_chars > kMaxEnds) max_chars = kMaxEnds;
+    while (count < max_chars && pos < text.size()) {
+        pos += utf8::char_length(text, pos);
+        ends[count++] = pos;
+    }
+    if (entry_count_ == 0) return std::nullopt;
+    while (count > 0) {
+        std::size_t end = ends[--count];
+        if (find(text.substr(0, end))) return end;
+    }
+    return std::nullopt;
+}
+
+}  // namespace merrow

@@ -1,0 +1,57 @@
+// One opened CJYP file: a read-only memory mapping searched in place.
+//
+// Layout (little-endian): "CJYP", version 1, entry_count, pool_size, then
+// entry_count 12-byte entries {key_offset u32, key_length u16,
+// value_offset u32, value_length u16} sorted bytewise by key, then the pool.
+// Opening checks only the header; entries are validated when they are read,
+// so a corrupt entry never matches and never leads outside the mapping.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/result.hpp"
+
+namespace merrow {
+
+class MappedDict {
+public:
+    static Result<MappedDict> open(const std::string& path);
+
+    MappedDict(MappedDict&& other) noexcept;
+    MappedDict& operator=(MappedDict&& other) noexcept;
+    MappedDict(const MappedDict&) = delete;
+    MappedDict& operator=(const MappedDict&) = delete;
+    ~MappedDict();
+
+    // Value of the entry whose key is exactly `key`; nothing when there is
+    // none, or when that entry's value lies outside the pool or is not UTF-8.
+    std::optional<std::string_view> get(std::string_view key) const noexcept;
+
+    // Byte length of the longest prefix of `text`, at most `max_chars`
+    // characters long, that is a key of the table.
+    std::optional<std::size_t> longest_prefix(std::string_view text, std::size_t max_chars) const noexcept;
+
+    std::uint64_t entry_count() const noexcept { return entry_count_; }
+
+private:
+    MappedDict(void* mapping, std::size_t length, std::uint64_t entry_count, std::uint64_t pool_size) noexcept;
+
+    // Key bytes of entry i, or nothing when its range is outside the pool.
+    std::optional<std::string_view> key_at(std::uint64_t i) const noexcept;
+    std::optional<std::string_view> value_at(std::uint64_t i) const noexcept;
+    // Index of the entry whose key equals `key`.
+    std::optional<std::uint64_t> find(std::string_view key) const noexcept;
+
+    void* mapping_ = nullptr;
+    std::size_t length_ = 0;
+    const unsigned char* entries_ = nullptr;
+    const unsigned char* pool_ = nullptr;
+    std::uint64_t entry_count_ = 0;
+    std::uint64_t pool_size_ = 0;
+};
+
+}  // namespace merrow

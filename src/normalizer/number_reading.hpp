@@ -1,0 +1,27 @@
+// Finding a digit string in decoded text and reading it as Han numerals.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace merrow {
+
+struct ScannedNumber {
+    std::string digits;      // ASCII digits, optionally "." and more digits; no separators
+    std::size_t consumed;    // code points spanned in the input
+    bool grouped;            // took at least one "," thousands separator
+};
+
+std::optional<ScannedNumber> scan_number(std::u32string_view chars, std::size_t start);
+
+std::string read_cardinal(std::uint64_t n, bool leading);
+std::string read_digits(std::string_view s);
+std::string read_decimal(std::string_view s);
+
+// Value of a digit string when it fits in 64 bits (no "." allowed).
+std::optional<std::uint64_t> parse_fitting(std::string_view digits) noexcept;
+
+}  // namespace merrow

@@ -1,0 +1,56 @@
+// The conversion engine: the loaded dictionary set, the user dictionary, the
+// punctuation switch, and the three conversion flavours.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/result.hpp"
+#include "dict/lookup/mapped_dict.hpp"
+#include "user_dict/user_dict.hpp"
+
+namespace merrow {
+
+struct Pipeline {
+    MappedDict word;
+    MappedDict char_;
+    std::optional<MappedDict> word_candidates;
+    std::optional<MappedDict> char_candidates;
+    std::optional<MappedDict> word_candidates_confidence;
+    std::optional<MappedDict> char_candidates_confidence;
+    std::optional<MappedDict> word_source;
+    std::optional<MappedDict> char_source;
+    UserDict user_dict;
+    bool punc_norm = true;
+
+    // Maps word.bin and char.bin (required) and the six optional sidecars
+    // found in data_dir. The error names the first required file that failed.
+    static Result<Pipeline> load(std::string_view data_dir, bool punc_norm, UserEntries user_dict);
+};
+
+struct DetailedToken {
+    std::string token;
+    std::string jyutping;
+    std::string lang;
+    std::string confidence;
+    std::string source;
+};
+
+struct CandidateToken {
+    std::string token;
+    std::vector<std::string> candidate_readings;
+    std::string lang;
+    std::string confidence;
+    std::string source;
+};
+
+std::string convert(const Pipeline& pipeline, std::string_view text);
+std::vector<DetailedToken> convert_detailed(const Pipeline& pipeline, std::string_view text);
+std::vector<CandidateToken> convert_candidates(const Pipeline& pipeline, std::string_view text);
+
+// "yue", "en" or "punct", from the token's characters alone.
+const char* classify_lang(std::string_view token) noexcept;
+
+}  // namespace merrow

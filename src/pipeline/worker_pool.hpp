@@ -1,0 +1,43 @@
+// The process-wide pool of worker threads used by batch conversion.
+//
+// One pool per process, created on first use and never resized. Work over an
+// index range [0, n) is split by recursive halving; the calling thread waits
+// until every index has been processed. A process forked after the pool was
+// created gets a fresh pool of its own on first use.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "common/result.hpp"
+
+namespace merrow {
+
+// Pool size from RAYON_NUM_THREADS, RAYON_RS_NUM_CPUS, else the processors
+// available to the process (at least 1).
+std::size_t pool_size_from_environment();
+
+// Parses a decimal count as the pool variables accept it: digits with an
+// optional leading "+", within 64 bits. Nothing for any other text.
+std::optional<unsigned long long> parse_thread_count(const char* text) noexcept;
+
+class WorkerPool {
+public:
+    // The process's pool, created on first call. Fails when the threads
+    // cannot be started; the message begins "The global thread pool has not
+    // been initialized.".
+    static Result<WorkerPool*> global();
+
+    virtual ~WorkerPool() = default;
+    virtual std::size_t size() const noexcept = 0;
+
+    // Calls body(begin, end) on disjoint subranges covering [0, n), in
+    // parallel, and returns once all of them are done. n <= 1 runs on the
+    // calling thread. If a body throws, the rest is abandoned and the error
+    // text is returned; the pool stays usable.
+    virtual std::optional<Error> run(std::size_t n, const std::function<void(std::size_t, std::size_t)>& body) = 0;
+};
+
+}  // namespace merrow

@@ -1,0 +1,58 @@
+"""Shared fixtures: synthetic dictionary directories built with the CJYP writer."""
+
+import os
+
+import pytest
+
+from merrow import cjyp
+
+FILE_NAMES = (
+    "word",
+    "char",
+    "word_candidates",
+    "char_candidates",
+    "word_candidates_confidence",
+    "char_candidates_confidence",
+    "word_source",
+    "char_source",
+)
+
+
+def write_data_dir(path, **tables):
+    """Writes one CJYP file per keyword (word=..., char=..., word_source=...).
+
+    word and char default to empty tables; other tables are written only when
+    given. A value of bytes is written verbatim as the file's contents.
+    """
+    unknown = set(tables) - set(FILE_NAMES)
+    if unknown:
+        raise ValueError(f"unknown tables: {sorted(unknown)}")
+    os.makedirs(path, exist_ok=True)
+    tables.setdefault("word", {})
+    tables.setdefault("char", {})
+    for name, entries in tables.items():
+        target = os.path.join(path, name + ".bin")
+        if isinstance(entries, (bytes, bytearray)):
+            with open(target, "wb") as f:
+                f.write(entries)
+        else:
+            cjyp.write(target, entries)
+    return str(path)
+
+
+@pytest.fixture
+def make_data_dir(tmp_path):
+    """Returns a function that builds a data directory and returns its path."""
+    counter = iter(range(1_000_000))
+
+    def make(**tables):
+        return write_data_dir(tmp_path / f"data{next(counter)}", **tables)
+
+    return make
+
+
+@pytest.fixture
+def empty_pipeline(make_data_dir):
+    import _merrow
+
+    return _merrow.PyPipeline.from_dir(make_data_dir())
