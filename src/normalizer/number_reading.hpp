@@ -24,4 +24,10 @@ std::string read_decimal(std::string_view s);
 // Value of a digit string when it fits in 64 bits (no "." allowed).
 std::optional<std::uint64_t> parse_fitting(std::string_view digits) noexcept;
 
+// The same readings, appended to an existing string so that the number pass
+// writes straight into its output without a temporary per number.
+void append_cardinal(std::string& out, std::uint64_t n, bool leading);
+void append_digits(std::string& out, std::string_view s);
+void append_decimal(std::string& out, std::string_view s);
+
 }  // namespace merrow

@@ -1,0 +1,82 @@
+#include "normalizer/punctuation.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "common/utf8.hpp"
+
+namespace merrow {
+
+namespace {
+
+constexpr std::string_view FULL_WIDTH_COMMA = "，";
+constexpr std::string_view FULL_WIDTH_STOP = "。";
+constexpr char32_t EM_DASH = 0x2014;
+constexpr char32_t ELLIPSIS = 0x2026;
+
+// Quotes, brackets and decorative marks that carry nothing to read; sorted.
+constexpr std::array<char32_t, 30> DELETED = {
+    0x2018, 0x2019, 0x201C, 0x201D, 0x203B, 0x25A0, 0x25A1, 0x25B2, 0x25B3, 0x25BC,
+    0x25BD, 0x25C6, 0x25C7, 0x25CB, 0x25CE, 0x25CF, 0x2605, 0x2606, 0x3008, 0x3009,
+    0x300A, 0x300B, 0x300C, 0x300D, 0x300E, 0x300F, 0x3010, 0x3011, 0x3014, 0x3015,
+};
+static_assert(std::is_sorted(DELETED.begin(), DELETED.end()));
+
+bool is_deleted(char32_t c) noexcept { return std::binary_search(DELETED.begin(), DELETED.end(), c); }
+
+// Spaces, tabs and the middle dots and wave dashes that separate words.
+bool is_space_group(char32_t c) noexcept {
+    switch (c) {
+        case 0x0009: case 0x0020: case 0x00B7: case 0x2022:
+        case 0x2027: case 0x30FB: case 0x301C: case 0xFF5E:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+std::string normalize_punctuation(std::string_view text) {
+    const std::u32string c = utf8::decode_all(text);
+    const std::size_t n = c.size();
+    std::string out;
+    out.reserve(n);
+    bool after_space = false;
+    std::size_t i = 0;
+    auto at = [&](std::size_t k, char32_t ch) { return k < n && c[k] == ch; };
+
+    while (i < n) {
+        const char32_t ch = c[i];
+        bool space = false;
+        if (ch == 0x3001 || ch == 0x2013) {
+            out += FULL_WIDTH_COMMA;
+            i += 1;
+        } else if (ch == EM_DASH) {
+            out += FULL_WIDTH_COMMA;
+            i += at(i + 1, EM_DASH) ? 2 : 1;
+        } else if (ch == U'-' && at(i + 1, U'-')) {
+            out += FULL_WIDTH_COMMA;
+            i += 2;
+        } else if (ch == U'.' && at(i + 1, U'.') && at(i + 2, U'.')) {
+            out += FULL_WIDTH_STOP;
+            while (at(i, U'.')) ++i;
+        } else if (ch == ELLIPSIS) {
+            out += FULL_WIDTH_STOP;
+            while (at(i, ELLIPSIS)) ++i;
+        } else if (is_deleted(ch)) {
+            i += 1;
+        } else if (is_space_group(ch)) {
+            if (!after_space) out.push_back(' ');
+            space = true;
+            i += 1;
+        } else {
+            utf8::append(out, ch);
+            i += 1;
+        }
+        after_space = space;
+    }
+    return out;
+}
+
+}  // namespace merrow
