@@ -1,0 +1,43 @@
+// Table-driven argument binding and value conversion shared by every method.
+#pragma once
+
+#include <string>
+
+#include "limited_api.hpp"
+#include "user_dict/user_dict.hpp"
+
+namespace merrow::py {
+
+struct Parameter {
+    const char* name;
+    bool required;
+};
+
+struct Signature {
+    const char* display_name;  // e.g. "PyPipeline.convert()"
+    const Parameter* parameters;
+    Py_ssize_t count;
+};
+
+// Fills slots[0..count) from args and kwargs (borrowed references, nullptr
+// for an unfilled optional parameter). Returns -1 with a TypeError set.
+int bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slots);
+
+// Value conversions. Each returns -1 with an exception set on failure; the
+// *_param forms also attach the note "while processing '<name>'".
+int convert_str(PyObject* value, std::string& out);
+int convert_str_param(PyObject* value, const char* name, std::string& out);
+int convert_bool_param(PyObject* value, const char* name, bool& out);
+// None (or nullptr) leaves `present` false.
+int convert_optional_str_param(PyObject* value, const char* name, std::string& out, bool& present);
+int convert_user_dict_param(PyObject* value, const char* name, UserEntries& out);
+
+// Sets TypeError "'<type>' object is not an instance of '<expected>'" (or the
+// None form) for `value`.
+void set_type_error(PyObject* value, const char* expected);
+
+// Adds the note "while processing '<name>'" to the pending exception, when
+// the interpreter supports notes; otherwise leaves the exception unchanged.
+void add_processing_note(const char* name);
+
+}  // namespace merrow::py

@@ -1,0 +1,184 @@
+#include "py_pipeline.hpp"
+
+#include <filesystem>
+#include <new>
+#include <string>
+
+#include "arg_binding.hpp"
+#include "boundary.hpp"
+
+namespace merrow::py {
+namespace {
+
+const char kClassDoc[] =
+    "PyPipeline(punc_norm=True, data_dir=None, user_dict=None)\n--\n\n"
+    "Cantonese G2P pipeline exposed to Python via PyO3.";
+
+const char kConvertDoc[] =
+    "convert($self, text)\n--\n\n"
+    "Convert a single string to Jyutping-annotated output.";
+
+const char kConvertBatchDoc[] =
+    "convert_batch($self, texts)\n--\n\n"
+    "Convert a list of strings in parallel (Rayon).";
+
+const char kConvertDetailedDoc[] =
+    "convert_detailed($self, text)\n--\n\n"
+    "Convert text to a list of (token, jyutping, lang, confidence, source)\n"
+    "tuples. lang is \"yue\" (Cantonese CJK), \"en\" (Latin/English), or\n"
+    "\"punct\" (punctuation/symbol). jyutping is always the rank-0\n"
+    "(most-likely) reading. confidence/source are described on\n"
+    "convert_candidates().";
+
+const char kConvertDetailedBatchDoc[] =
+    "convert_detailed_batch($self, texts)\n--\n\n"
+    "Convert a list of strings in parallel (Rayon); same per-text shape as\n"
+    "`convert_detailed()`.";
+
+const char kConvertCandidatesDoc[] =
+    "convert_candidates($self, text)\n--\n\n"
+    "Convert text to a list of (token, candidate_readings, lang,\n"
+    "confidence, source) tuples. candidate_readings is rank-ordered\n"
+    "(most-likely first); it has more than one entry only where the\n"
+    "bundled data has 2+ known readings for that token (or, for OOV\n"
+    "single chars, that character). confidence is \"certain\" (no\n"
+    "ambiguity), \"ranked\" (ToJyutping's own context-aware ranking), or\n"
+    "\"tied\" (rime-cantonese arbitrary tie-break \xE2\x80\x94 no real preference\n"
+    "signal; also the default when the confidence sidecar has no entry\n"
+    "for an ambiguous token). No numeric probability is exposed \xE2\x80\x94 no\n"
+    "bundled source computes one honestly. source names the data layer\n"
+    "that produced candidate_readings[0]: \"rime\", \"tojyutping\",\n"
+    "\"tojyutping_tiebreak\", \"oral_hk\", \"unihan\", \"user_dict\",\n"
+    "\"passthrough\", \"char_fallback\", \"unresolved\", or \"unknown\".";
+
+const char kConvertCandidatesBatchDoc[] =
+    "convert_candidates_batch($self, texts)\n--\n\n"
+    "Convert a list of strings in parallel (Rayon); same per-text shape as\n"
+    "`convert_candidates()`.";
+
+const char kFromDirDoc[] =
+    "from_dir(dir, punc_norm=True)\n--\n\n"
+    "Create a Pipeline loading dict files from an explicit directory path.";
+
+// Loads a pipeline and moves it into a new instance of `type`.
+PyObject* make_instance(PyTypeObject* type, std::string_view dir, bool punc_norm, UserEntries user_dict) {
+    Result<Pipeline> loaded = Pipeline::load(dir, punc_norm, std::move(user_dict));
+    if (!loaded) {
+        PyErr_SetString(PyExc_RuntimeError, loaded.error().message.c_str());
+        return nullptr;
+    }
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    PyObject* self = alloc(type, 0);
+    if (self == nullptr) return nullptr;
+    new (&reinterpret_cast<PyPipelineObject*>(self)->pipeline) Pipeline(std::move(loaded).value());
+    return self;
+}
+
+std::string default_data_dir() {
+    std::error_code ec;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) exe.clear();
+    std::filesystem::path base = exe.parent_path();
+    if (base.empty()) base = ".";
+    std::filesystem::path candidate = base / "data";
+    if (std::filesystem::exists(candidate, ec)) return candidate.string();
+    return "data";
+}
+
+const Parameter kNewParams[] = {{"punc_norm", false}, {"data_dir", false}, {"user_dict", false}};
+const Signature kNewSig{"PyPipeline.__new__()", kNewParams, 3};
+
+PyObject* pipeline_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* slots[3];
+        if (bind_arguments(kNewSig, args, kwargs, slots) < 0) return nullptr;
+        bool punc_norm = true, has_dir = false;
+        std::string data_dir;
+        UserEntries user_dict;
+        if (slots[0] != nullptr && convert_bool_param(slots[0], "punc_norm", punc_norm) < 0) return nullptr;
+        if (convert_optional_str_param(slots[1], "data_dir", data_dir, has_dir) < 0) return nullptr;
+        if (convert_user_dict_param(slots[2], "user_dict", user_dict) < 0) return nullptr;
+        if (!has_dir) data_dir = default_data_dir();
+        return make_instance(type, data_dir, punc_norm, std::move(user_dict));
+    });
+}
+
+const Parameter kFromDirParams[] = {{"dir", true}, {"punc_norm", false}};
+const Signature kFromDirSig{"PyPipeline.from_dir()", kFromDirParams, 2};
+
+PyObject* pipeline_from_dir(PyObject*, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* slots[2];
+        if (bind_arguments(kFromDirSig, args, kwargs, slots) < 0) return nullptr;
+        std::string dir;
+        bool punc_norm = true;
+        if (convert_str_param(slots[0], "dir", dir) < 0) return nullptr;
+        if (slots[1] != nullptr && convert_bool_param(slots[1], "punc_norm", punc_norm) < 0) return nullptr;
+        return make_instance(reinterpret_cast<PyTypeObject*>(pipeline_type()), dir, punc_norm, {});
+    });
+}
+
+void pipeline_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<PyPipelineObject*>(self)->pipeline.~Pipeline();
+    auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_slot(self);
+    Py_DecRef(reinterpret_cast<PyObject*>(type));
+}
+
+#define MERROW_METHOD(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
+
+PyMethodDef kMethods[] = {
+    {"convert", MERROW_METHOD(method_convert), METH_VARARGS | METH_KEYWORDS, kConvertDoc},
+    {"convert_batch", MERROW_METHOD(method_convert_batch), METH_VARARGS | METH_KEYWORDS, kConvertBatchDoc},
+    {"convert_detailed", MERROW_METHOD(method_convert_detailed), METH_VARARGS | METH_KEYWORDS,
+     kConvertDetailedDoc},
+    {"convert_detailed_batch", MERROW_METHOD(method_convert_detailed_batch), METH_VARARGS | METH_KEYWORDS,
+     kConvertDetailedBatchDoc},
+    {"convert_candidates", MERROW_METHOD(method_convert_candidates), METH_VARARGS | METH_KEYWORDS,
+     kConvertCandidatesDoc},
+    {"convert_candidates_batch", MERROW_METHOD(method_convert_candidates_batch), METH_VARARGS | METH_KEYWORDS,
+     kConvertCandidatesBatchDoc},
+    {"from_dir", MERROW_METHOD(pipeline_from_dir), METH_VARARGS | METH_KEYWORDS | METH_STATIC, kFromDirDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(pipeline_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(pipeline_dealloc)},
+    {Py_tp_doc, const_cast<char*>(kClassDoc)},
+    {Py_tp_methods, kMethods},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {
+    "builtins.PyPipeline",
+    static_cast<int>(sizeof(PyPipelineObject)),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    kSlots,
+};
+
+PyObject* g_type = nullptr;
+PyObject* g_internal_failure = nullptr;
+
+}  // namespace
+
+PyObject* pipeline_type() {
+    if (g_type == nullptr) g_type = PyType_FromSpec(&kSpec);
+    return g_type;
+}
+
+void raise_internal_failure(const char* message) {
+    if (g_internal_failure == nullptr) {
+        g_internal_failure = PyErr_NewExceptionWithDoc(
+            "_merrow.InternalFailure",
+            "A broken invariant inside the converter (never caused by the text or arguments\n"
+            "it accepts). Derived from BaseException so ordinary handlers do not swallow it.",
+            PyExc_BaseException, nullptr);
+        if (g_internal_failure == nullptr) return;
+    }
+    PyErr_SetString(g_internal_failure, message);
+}
+
+}  // namespace merrow::py

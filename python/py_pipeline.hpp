@@ -1,0 +1,32 @@
+// The PyPipeline type: a Python object holding one Pipeline inline.
+#pragma once
+
+#include "limited_api.hpp"
+#include "pipeline/pipeline.hpp"
+
+namespace merrow::py {
+
+struct PyPipelineObject {
+    PyObject_HEAD
+    Pipeline pipeline;
+};
+
+inline const Pipeline& pipeline_of(PyObject* self) {
+    return reinterpret_cast<PyPipelineObject*>(self)->pipeline;
+}
+
+// The type object, created on first use and shared by every module object.
+PyObject* pipeline_type();
+
+// Raises the internal-failure exception (a BaseException subclass) with `message`.
+void raise_internal_failure(const char* message);
+
+// Method bodies (METH_VARARGS | METH_KEYWORDS).
+PyObject* method_convert(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* method_convert_detailed(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* method_convert_candidates(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* method_convert_batch(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* method_convert_detailed_batch(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* method_convert_candidates_batch(PyObject* self, PyObject* args, PyObject* kwargs);
+
+}  // namespace merrow::py
