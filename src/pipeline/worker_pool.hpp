@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -29,6 +30,11 @@ public:
     // cannot be started; the message begins "The global thread pool has not
     // been initialized.".
     static Result<WorkerPool*> global();
+
+    // A separate pool of `threads` workers, owned by the caller, for tests
+    // and tools; destroying it stops and joins its threads. Fails when the
+    // threads cannot be started.
+    static Result<std::unique_ptr<WorkerPool>> create(std::size_t threads);
 
     virtual ~WorkerPool() = default;
     virtual std::size_t size() const noexcept = 0;

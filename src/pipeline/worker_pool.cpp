@@ -1,0 +1,307 @@
+#include "pipeline/worker_pool.hpp"
+
+#include <sched.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace merrow {
+
+namespace {
+
+constexpr char POOL_NOT_INITIALIZED[] = "The global thread pool has not been initialized.";
+
+// No process can start this many threads; asking for more fails at once
+// instead of starting tens of thousands of threads only to stop them again.
+constexpr std::size_t MAX_POOL_THREADS = std::size_t{1} << 16;
+
+// Ranges stop being halved once they are no larger than n / (this * threads):
+// enough pieces to even out uneven texts, few enough to keep queue traffic low.
+constexpr std::size_t PIECES_PER_THREAD = 4;
+
+// The affinity mask of the process, in a set sized for any number of CPUs.
+std::optional<std::size_t> processors_in_affinity_mask() {
+    for (int cpus = 1024; cpus <= (1 << 22); cpus *= 2) {
+        cpu_set_t* set = CPU_ALLOC(cpus);
+        if (set == nullptr) return std::nullopt;
+        const std::size_t bytes = CPU_ALLOC_SIZE(cpus);
+        CPU_ZERO_S(bytes, set);
+        const int status = sched_getaffinity(0, bytes, set);
+        const int error = errno;
+        const int count = status == 0 ? CPU_COUNT_S(bytes, set) : 0;
+        CPU_FREE(set);
+        if (status == 0) {
+            if (count > 0) return static_cast<std::size_t>(count);
+            return std::nullopt;
+        }
+        if (error != EINVAL) return std::nullopt;  // EINVAL: the set is too small
+    }
+    return std::nullopt;
+}
+
+std::size_t available_processors() {
+    if (auto count = processors_in_affinity_mask()) return *count;
+    const unsigned hardware = std::thread::hardware_concurrency();
+    return hardware > 0 ? hardware : 1;
+}
+
+// Set on the pool's own threads, so that a body that itself calls run() works
+// through its range inline instead of waiting on workers that may all be busy.
+thread_local bool on_pool_thread = false;
+
+using Body = std::function<void(std::size_t, std::size_t)>;
+
+// One run() call. Guarded by the pool's mutex apart from `body` and `grain`,
+// which never change.
+struct Job {
+    Job(const Body& job_body, std::size_t job_grain, std::size_t n)
+        : body(&job_body), grain(job_grain), unfinished(n) {}
+
+    const Body* body;
+    std::size_t grain;
+    std::size_t unfinished;  // indices neither done nor abandoned
+    bool failed = false;
+    std::string failure;
+};
+
+struct Range {
+    Job* job;
+    std::size_t begin;
+    std::size_t end;
+};
+
+// Runs one leaf range; an exception becomes the returned text.
+std::optional<std::string> run_leaf(const Body& body, std::size_t begin, std::size_t end) noexcept {
+    try {
+        body(begin, end);
+        return std::nullopt;
+    } catch (const std::exception& e) {
+        return std::string(e.what());
+    } catch (...) {
+        return std::string("unknown exception");
+    }
+}
+
+Error worker_failure(const std::string& cause) {
+    return Error{"worker failed: " + cause};
+}
+
+// All jobs share one queue of ranges under one mutex. A worker takes the
+// oldest (largest) range, halves it down to the job's grain, queueing every
+// right half for idle workers and keeping the leftmost piece, which it runs.
+class ThreadPool final : public WorkerPool {
+public:
+    explicit ThreadPool(std::size_t threads) : size_(threads) {}
+
+    ThreadPool(const ThreadPool&) = delete;
+    ThreadPool& operator=(const ThreadPool&) = delete;
+
+    ~ThreadPool() override { stop(); }
+
+    std::optional<Error> start() {
+        if (size_ == 0 || size_ > MAX_POOL_THREADS) {
+            return Error{"cannot start " + std::to_string(size_) + " worker threads"};
+        }
+        try {
+            workers_.reserve(size_);
+            for (std::size_t i = 0; i < size_; ++i) workers_.emplace_back([this] { work(); });
+        } catch (const std::system_error& e) {
+            const std::size_t started = workers_.size();
+            stop();
+            return Error{"failed to start worker thread " + std::to_string(started + 1) + " of " +
+                         std::to_string(size_) + ": " + e.what()};
+        }
+        return std::nullopt;
+    }
+
+    std::size_t size() const noexcept override { return size_; }
+
+    std::optional<Error> run(std::size_t n, const Body& body) override {
+        if (n == 0) return std::nullopt;
+        if (n == 1 || on_pool_thread) {
+            if (auto failure = run_leaf(body, 0, n)) return worker_failure(*failure);
+            return std::nullopt;
+        }
+        const std::size_t pieces = PIECES_PER_THREAD * size_;
+        Job job(body, (n + pieces - 1) / pieces, n);
+        std::unique_lock lock(mutex_);
+        queue_.push_back(Range{&job, 0, n});
+        work_ready_.notify_one();
+        job_done_.wait(lock, [&] { return job.unfinished == 0; });
+        if (job.failed) return worker_failure(job.failure);
+        return std::nullopt;
+    }
+
+private:
+    void work() {
+        on_pool_thread = true;
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_ready_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            if (stopping_) return;
+            Range range = queue_.front();
+            queue_.pop_front();
+            Job& job = *range.job;
+            if (job.failed) {
+                finish(job, range.end - range.begin);
+                continue;
+            }
+            const std::size_t offered = split(range);
+            lock.unlock();
+            for (std::size_t i = 0; i < offered; ++i) work_ready_.notify_one();
+            auto failure = run_leaf(*job.body, range.begin, range.end);
+            lock.lock();
+            if (failure && !job.failed) {
+                job.failed = true;
+                job.failure = std::move(*failure);
+                abandon_queued(job);
+            }
+            finish(job, range.end - range.begin);
+        }
+    }
+
+    // Halves `range` down to its job's grain, queueing the right halves; the
+    // range keeps the leftmost piece. Returns the number of ranges queued.
+    std::size_t split(Range& range) {
+        std::size_t offered = 0;
+        while (range.end - range.begin > range.job->grain) {
+            const std::size_t middle = range.begin + (range.end - range.begin) / 2;
+            queue_.push_back(Range{range.job, middle, range.end});
+            range.end = middle;
+            ++offered;
+        }
+        return offered;
+    }
+
+    // Drops the queued ranges of a failed job; ranges already running finish.
+    void abandon_queued(Job& job) {
+        std::size_t dropped = 0;
+        std::erase_if(queue_, [&](const Range& r) {
+            if (r.job != &job) return false;
+            dropped += r.end - r.begin;
+            return true;
+        });
+        finish(job, dropped);
+    }
+
+    void finish(Job& job, std::size_t indices) {
+        job.unfinished -= indices;
+        // The job lives on its caller's stack: once unfinished is 0 the caller
+        // may return, so nothing of the job is touched after this point.
+        if (job.unfinished == 0) job_done_.notify_all();
+    }
+
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        work_ready_.notify_all();
+        for (auto& worker : workers_) {
+            if (worker.joinable()) worker.join();
+        }
+        workers_.clear();
+    }
+
+    const std::size_t size_;
+    std::mutex mutex_;
+    std::condition_variable work_ready_;
+    std::condition_variable job_done_;
+    std::deque<Range> queue_;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};
+
+// The pool of one process. A child forked after the pool was created finds
+// the parent's slot (its pid differs) and installs a slot of its own; the
+// parent's slot and pool are left untouched, because their mutexes may have
+// been held by threads that do not exist in the child.
+struct PoolSlot {
+    explicit PoolSlot(pid_t owner_pid) : owner(owner_pid) {}
+    const pid_t owner;
+    std::atomic<WorkerPool*> pool{nullptr};
+    std::mutex creating;
+    std::optional<Error> failure;  // guarded by `creating`
+};
+
+std::atomic<PoolSlot*> current_slot{nullptr};
+
+PoolSlot* slot_of_this_process() {
+    const pid_t pid = getpid();
+    PoolSlot* slot = current_slot.load(std::memory_order_acquire);
+    while (slot == nullptr || slot->owner != pid) {
+        auto* fresh = new PoolSlot(pid);
+        if (current_slot.compare_exchange_strong(slot, fresh, std::memory_order_acq_rel,
+                                                 std::memory_order_acquire)) {
+            return fresh;  // any previous slot is the parent's: leaked on purpose
+        }
+        delete fresh;  // another thread installed one first; `slot` now holds it
+    }
+    return slot;
+}
+
+}  // namespace
+
+std::optional<unsigned long long> parse_thread_count(const char* text) noexcept {
+    if (text == nullptr) return std::nullopt;
+    if (*text == '+') ++text;
+    if (*text == '\0') return std::nullopt;
+    unsigned long long value = 0;
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9') return std::nullopt;
+        const unsigned digit = static_cast<unsigned>(*text - '0');
+        if (value > (~0ULL - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::size_t pool_size_from_environment() {
+    if (auto count = parse_thread_count(std::getenv("RAYON_NUM_THREADS"))) {
+        return *count > 0 ? static_cast<std::size_t>(*count) : available_processors();
+    }
+    if (auto count = parse_thread_count(std::getenv("RAYON_RS_NUM_CPUS")); count && *count > 0) {
+        return static_cast<std::size_t>(*count);
+    }
+    return available_processors();
+}
+
+Result<std::unique_ptr<WorkerPool>> WorkerPool::create(std::size_t threads) {
+    auto pool = std::make_unique<ThreadPool>(threads);
+    if (auto failure = pool->start()) return std::move(*failure);
+    return std::unique_ptr<WorkerPool>(std::move(pool));
+}
+
+Result<WorkerPool*> WorkerPool::global() {
+    PoolSlot* slot = slot_of_this_process();
+    if (WorkerPool* pool = slot->pool.load(std::memory_order_acquire)) return pool;
+
+    std::lock_guard lock(slot->creating);
+    if (WorkerPool* pool = slot->pool.load(std::memory_order_relaxed)) return pool;
+    // Like the size, a failure to start is decided once per process.
+    if (slot->failure) return *slot->failure;
+    auto created = create(pool_size_from_environment());
+    if (!created) {
+        slot->failure = Error{std::string(POOL_NOT_INITIALIZED) + ": " + created.error().message};
+        return *slot->failure;
+    }
+    // Never deleted: joining workers from a static destructor at exit can
+    // deadlock, and the threads sleep when idle anyway.
+    WorkerPool* pool = std::move(created).value().release();
+    slot->pool.store(pool, std::memory_order_release);
+    return pool;
+}
+
+}  // namespace merrow

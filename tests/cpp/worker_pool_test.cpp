@@ -1,0 +1,468 @@
+// Tests of the worker pool: environment parsing, coverage of index ranges,
+// concurrency between callers, failures in bodies, and pools after fork().
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "pipeline/worker_pool.hpp"
+
+using merrow::WorkerPool;
+
+namespace {
+
+int passed = 0;
+int failed = 0;
+
+void check(bool ok, const std::string& what) {
+    if (ok) {
+        ++passed;
+    } else {
+        ++failed;
+        std::printf("FAIL: %s\n", what.c_str());
+        std::fflush(stdout);
+    }
+}
+
+bool starts_with(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::size_t thread_count_of_this_process() {
+    std::size_t count = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] != '.') ++count;
+        }
+        closedir(dir);
+    }
+    return count;
+}
+
+// ---- parse_thread_count ------------------------------------------------------
+
+void test_parse_thread_count() {
+    struct Case {
+        const char* text;
+        std::optional<unsigned long long> expected;
+    };
+    const Case cases[] = {
+        {"0", 0ULL},
+        {"1", 1ULL},
+        {"3", 3ULL},
+        {"+2", 2ULL},
+        {"+0", 0ULL},
+        {"007", 7ULL},
+        {"18446744073709551615", 18446744073709551615ULL},
+        {"+18446744073709551615", 18446744073709551615ULL},
+        {"18446744073709551616", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+        {"", std::nullopt},
+        {"+", std::nullopt},
+        {"++2", std::nullopt},
+        {"-2", std::nullopt},
+        {"-0", std::nullopt},
+        {"abc", std::nullopt},
+        {" 2", std::nullopt},
+        {"2 ", std::nullopt},
+        {"2\n", std::nullopt},
+        {"1e3", std::nullopt},
+        {"0x10", std::nullopt},
+        {"1_000", std::nullopt},
+        {"\xef\xbc\x92", std::nullopt},  // fullwidth digit two
+    };
+    for (const Case& c : cases) {
+        check(merrow::parse_thread_count(c.text) == c.expected,
+              std::string("parse_thread_count(\"") + c.text + "\")");
+    }
+    check(!merrow::parse_thread_count(nullptr), "parse_thread_count(nullptr)");
+}
+
+// ---- pool_size_from_environment ---------------------------------------------
+
+std::size_t processors_by_fixed_mask() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 0;
+    return static_cast<std::size_t>(CPU_COUNT(&set));
+}
+
+void set_env(const char* name, const char* value) {
+    if (value == nullptr) {
+        unsetenv(name);
+    } else {
+        setenv(name, value, 1);
+    }
+}
+
+void test_pool_size_from_environment() {
+    const std::size_t processors = processors_by_fixed_mask();
+    check(processors >= 1, "affinity mask readable");
+    struct Case {
+        const char* num_threads;
+        const char* num_cpus;
+        std::size_t expected;  // 0 stands for the processor count
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, 0},
+        {"3", nullptr, 3},
+        {"3", "5", 3},
+        {"+2", nullptr, 2},
+        {"1", "7", 1},
+        {"0", nullptr, 0},
+        {"0", "5", 0},  // "0" means the default; the second variable is not read
+        {"abc", nullptr, 0},
+        {"abc", "5", 5},
+        {"-2", nullptr, 0},
+        {"-2", "5", 5},
+        {" 2", "5", 5},
+        {"", "6", 6},
+        {nullptr, "4", 4},
+        {nullptr, "+4", 4},
+        {nullptr, "0", 0},
+        {nullptr, "-4", 0},
+        {nullptr, "x", 0},
+        {"abc", "0", 0},
+        {"1000000", nullptr, 1000000},  // sizes are not capped
+    };
+    for (const Case& c : cases) {
+        set_env("RAYON_NUM_THREADS", c.num_threads);
+        set_env("RAYON_RS_NUM_CPUS", c.num_cpus);
+        const std::size_t expected = c.expected == 0 ? processors : c.expected;
+        const std::size_t got = merrow::pool_size_from_environment();
+        check(got == expected, std::string("pool size for RAYON_NUM_THREADS=") +
+                                   (c.num_threads ? c.num_threads : "<unset>") + " RAYON_RS_NUM_CPUS=" +
+                                   (c.num_cpus ? c.num_cpus : "<unset>") + ": got " + std::to_string(got) +
+                                   ", expected " + std::to_string(expected));
+    }
+    unsetenv("RAYON_NUM_THREADS");
+    unsetenv("RAYON_RS_NUM_CPUS");
+
+    // The default follows the affinity mask, not the machine's CPU count.
+    cpu_set_t saved;
+    CPU_ZERO(&saved);
+    if (sched_getaffinity(0, sizeof saved, &saved) == 0) {
+        int first = -1;
+        for (int cpu = 0; cpu < CPU_SETSIZE && first < 0; ++cpu) {
+            if (CPU_ISSET(cpu, &saved)) first = cpu;
+        }
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(first, &one);
+        if (sched_setaffinity(0, sizeof one, &one) == 0) {
+            check(merrow::pool_size_from_environment() == 1, "default size follows a one-CPU affinity mask");
+            sched_setaffinity(0, sizeof saved, &saved);
+        }
+    }
+}
+
+// ---- run() -------------------------------------------------------------------
+
+// Runs a job of n indices and checks that every index ran exactly once, that
+// leaves are disjoint, non-empty and few, and that the caller did no work.
+void check_coverage(WorkerPool& pool, std::size_t n, const std::string& label) {
+    std::unique_ptr<std::atomic<int>[]> hits(new std::atomic<int>[n + 1]);
+    for (std::size_t i = 0; i <= n; ++i) hits[i] = 0;
+    std::atomic<std::size_t> leaves{0};
+    std::atomic<bool> empty_leaf{false};
+    std::atomic<bool> ran_on_caller{false};
+    const auto caller = std::this_thread::get_id();
+    auto error = pool.run(n, [&](std::size_t begin, std::size_t end) {
+        if (begin >= end || end > n) empty_leaf = true;
+        if (std::this_thread::get_id() == caller) ran_on_caller = true;
+        ++leaves;
+        for (std::size_t i = begin; i < end && i < n; ++i) ++hits[i];
+    });
+    const std::string where = label + " n=" + std::to_string(n);
+    check(!error, where + ": no error");
+    bool exactly_once = true;
+    for (std::size_t i = 0; i < n; ++i) exactly_once = exactly_once && hits[i] == 1;
+    check(exactly_once, where + ": every index exactly once");
+    check(!empty_leaf, where + ": leaves are non-empty and in range");
+    if (n == 0) check(leaves == 0, where + ": no call for an empty range");
+    if (n == 1) check(leaves == 1 && ran_on_caller, where + ": one index runs on the caller");
+    if (n >= 2) {
+        check(!ran_on_caller, where + ": the caller only waits");
+        check(leaves >= 2, where + ": the range is split");
+        check(leaves <= 8 * pool.size(), where + ": pieces stay within a small multiple of the threads (" +
+                                              std::to_string(leaves.load()) + ")");
+    }
+}
+
+void test_coverage(WorkerPool& pool, const std::string& label) {
+    for (std::size_t n : {0, 1, 2, 3, 7, 1000, 100003}) check_coverage(pool, n, label);
+}
+
+std::uint64_t mix(std::uint64_t x) {
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdULL;
+    x ^= x >> 33;
+    return x;
+}
+
+void test_slots_match_sequential(WorkerPool& pool) {
+    const std::size_t n = 54321;
+    std::vector<std::uint64_t> expected(n);
+    for (std::size_t i = 0; i < n; ++i) expected[i] = mix(i);
+    std::vector<std::uint64_t> slots(n, 0);
+    auto error = pool.run(n, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) slots[i] = mix(i);
+    });
+    check(!error && slots == expected, "slots written in parallel equal the sequential results");
+
+    std::vector<std::string> texts(n);
+    auto string_error = pool.run(n, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) texts[i] = std::string(i % 97, 'a') + std::to_string(i);
+    });
+    bool same = !string_error;
+    for (std::size_t i = 0; same && i < n; ++i) same = texts[i] == std::string(i % 97, 'a') + std::to_string(i);
+    check(same, "allocated results land in their own slots");
+}
+
+// Two leaves of a two-thread pool run at the same time: the right half offered
+// by one worker is taken by the idle other.
+void test_idle_worker_takes_right_half() {
+    auto created = WorkerPool::create(2);
+    check(created.ok(), "create(2)");
+    if (!created) return;
+    WorkerPool& pool = *created.value();
+    std::mutex m;
+    std::condition_variable cv;
+    int started = 0;
+    bool overlapped = true;
+    auto error = pool.run(2, [&](std::size_t, std::size_t) {
+        std::unique_lock lock(m);
+        ++started;
+        cv.notify_all();
+        if (!cv.wait_for(lock, std::chrono::seconds(20), [&] { return started == 2; })) overlapped = false;
+    });
+    check(!error && overlapped, "both halves run at once on a two-thread pool");
+}
+
+void test_concurrent_callers(WorkerPool& pool, const std::string& label) {
+    std::atomic<int> bad{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t) {
+        callers.emplace_back([&, t] {
+            for (int round = 0; round < 40; ++round) {
+                const std::size_t n = 1 + static_cast<std::size_t>((t * 7919 + round * 104729) % 20000);
+                std::vector<std::uint64_t> slots(n, 0);
+                auto error = pool.run(n, [&](std::size_t begin, std::size_t end) {
+                    for (std::size_t i = begin; i < end; ++i) slots[i] += mix(i + t);
+                });
+                if (error) ++bad;
+                for (std::size_t i = 0; i < n; ++i) {
+                    if (slots[i] != mix(i + t)) {
+                        ++bad;
+                        break;
+                    }
+                }
+            }
+        });
+    }
+    for (auto& c : callers) c.join();
+    check(bad == 0, label + ": four threads calling run() at once each get their own complete job");
+}
+
+void test_failure_in_body(WorkerPool& pool, const std::string& label) {
+    for (std::size_t n : {1, 2, 1000, 100003}) {
+        const std::size_t bad_index = n / 2;
+        auto error = pool.run(n, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                if (i == bad_index) throw std::runtime_error("index " + std::to_string(i) + " broke");
+            }
+        });
+        const std::string where = label + " n=" + std::to_string(n);
+        check(error && error->message == "worker failed: index " + std::to_string(bad_index) + " broke",
+              where + ": a throwing body yields the error text (" + (error ? error->message : "none") + ")");
+        check_coverage(pool, 5000, where + ": pool usable after a failure,");
+    }
+    auto error = pool.run(100, [](std::size_t begin, std::size_t) {
+        if (begin == 0) throw 42;
+    });
+    check(error && error->message == "worker failed: unknown exception", label + ": a non-standard exception");
+
+    // Failures in every leaf, from several threads at once, are reported once each.
+    std::atomic<int> reported{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t) {
+        callers.emplace_back([&] {
+            auto e = pool.run(10000, [](std::size_t, std::size_t) { throw std::logic_error("every leaf"); });
+            if (e && e->message == "worker failed: every leaf") ++reported;
+        });
+    }
+    for (auto& c : callers) c.join();
+    check(reported == 4, label + ": concurrent failing jobs each report their failure");
+    check_coverage(pool, 777, label + ": usable after concurrent failures,");
+}
+
+void test_nested_run(WorkerPool& pool) {
+    std::atomic<std::size_t> inner{0};
+    std::atomic<int> errors{0};
+    auto error = pool.run(64, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            if (pool.run(10, [&](std::size_t b, std::size_t e) { inner += e - b; })) ++errors;
+        }
+    });
+    check(!error && errors == 0 && inner == 640, "run() from inside a body completes");
+}
+
+void test_create_failure() {
+    auto absurd = WorkerPool::create(1000000000000000000ULL);
+    check(!absurd.ok(), "create(10^18) fails");
+    auto none = WorkerPool::create(0);
+    check(!none.ok(), "create(0) fails");
+    for (std::size_t size : {1, 3, 7}) {
+        auto created = WorkerPool::create(size);
+        check(created.ok() && created.value()->size() == size, "create(" + std::to_string(size) + ")");
+        if (created) {
+            test_coverage(*created.value(), "pool of " + std::to_string(size));
+            test_concurrent_callers(*created.value(), "pool of " + std::to_string(size));
+        }
+    }
+}
+
+void test_global_pool() {
+    const std::size_t threads_before = thread_count_of_this_process();
+    setenv("RAYON_NUM_THREADS", "3", 1);
+    auto first = WorkerPool::global();
+    unsetenv("RAYON_NUM_THREADS");
+    check(first.ok(), "global() starts");
+    if (!first) return;
+    WorkerPool* pool = first.value();
+    check(pool->size() == 3, "global pool sized from the environment when created");
+    check(thread_count_of_this_process() == threads_before + 3, "the global pool starts its threads");
+
+    setenv("RAYON_NUM_THREADS", "5", 1);
+    std::atomic<int> different{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t) {
+        callers.emplace_back([&] {
+            auto again = WorkerPool::global();
+            if (!again || again.value() != pool) ++different;
+        });
+    }
+    for (auto& c : callers) c.join();
+    unsetenv("RAYON_NUM_THREADS");
+    check(different == 0 && pool->size() == 3, "global() returns the same pool, never resized");
+
+    test_coverage(*pool, "global pool");
+    test_slots_match_sequential(*pool);
+    test_concurrent_callers(*pool, "global pool");
+    test_failure_in_body(*pool, "global pool");
+    test_nested_run(*pool);
+}
+
+// ---- fork --------------------------------------------------------------------
+
+// Runs `child` in a forked process and returns whether it exited with 0.
+bool in_child(const std::function<bool()>& child) {
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) _exit(child() ? 0 : 1);
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool child_job_completes(std::size_t n) {
+    auto pool = WorkerPool::global();
+    if (!pool) return false;
+    std::vector<int> hits(n, 0);
+    auto error = pool.value()->run(n, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) ++hits[i];
+    });
+    if (error) return false;
+    for (int h : hits) {
+        if (h != 1) return false;
+    }
+    return true;
+}
+
+void test_fork() {
+    auto parent_pool = WorkerPool::global();
+    check(parent_pool.ok(), "global() in the parent");
+    if (!parent_pool) return;
+    WorkerPool* parent = parent_pool.value();
+
+    check(in_child([&] {
+              // The child has only the forking thread; its pool is new and
+              // sized by the environment it sees now.
+              if (thread_count_of_this_process() != 1) return false;
+              setenv("RAYON_NUM_THREADS", "2", 1);
+              auto pool = WorkerPool::global();
+              if (!pool || pool.value() == parent || pool.value()->size() != 2) return false;
+              if (thread_count_of_this_process() != 3) return false;
+              return child_job_completes(100003);
+          }),
+          "a forked child gets a pool of its own and runs a job");
+
+    // Forking while the parent's pool is busy (its mutex possibly held).
+    std::atomic<bool> keep_going{true};
+    std::thread busy([&] {
+        while (keep_going) {
+            parent->run(20000, [](std::size_t begin, std::size_t end) {
+                volatile std::uint64_t sink = 0;
+                for (std::size_t i = begin; i < end; ++i) sink = sink + mix(i);
+            });
+        }
+    });
+    bool all_children_ok = true;
+    for (int i = 0; i < 20; ++i) {
+        all_children_ok = in_child([] { return child_job_completes(5000); }) && all_children_ok;
+    }
+    keep_going = false;
+    busy.join();
+    check(all_children_ok, "children forked while the parent's pool is busy run jobs");
+
+    check(in_child([] {
+              // A grandchild: fork twice in a row, each generation with its own pool.
+              if (!child_job_completes(1000)) return false;
+              return in_child([] { return child_job_completes(1000); });
+          }),
+          "pools in a child and a grandchild");
+
+    check(in_child([] {
+              setenv("RAYON_NUM_THREADS", "1000000000000000000", 1);
+              auto pool = WorkerPool::global();
+              if (pool.ok()) return false;
+              const std::string& message = pool.error().message;
+              if (!starts_with(message, "The global thread pool has not been initialized.")) return false;
+              // The failure is remembered; no threads are left behind.
+              auto again = WorkerPool::global();
+              return !again.ok() && again.error().message == message && thread_count_of_this_process() == 1;
+          }),
+          "a pool that cannot start fails with the initialization message");
+
+    check(child_job_completes(1000), "the parent's pool still works after forks");
+}
+
+}  // namespace
+
+int main() {
+    test_parse_thread_count();
+    test_pool_size_from_environment();
+    test_idle_worker_takes_right_half();
+    test_create_failure();
+    test_global_pool();
+    test_fork();
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
