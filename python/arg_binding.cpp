@@ -57,8 +57,8 @@ void set_type_error(PyObject* value, const char* expected) {
         return;
     }
     std::string name;
-    if (!type_attr(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__qualname__", name)) name = "?";
-    PyErr_Format(PyExc_TypeError, "'%s' object is not an instance of '%s'", name.c_str(), expected);
+    bool known = type_attr(reinterpret_cast<PyObject*>(Py_TYPE(value)), "__qualname__", name);
+    PyErr_Format(PyExc_TypeError, "'%s' object is not an instance of '%s'", known ? name.c_str() : "?", expected);
 }
 
 void add_processing_note(const char* name) {

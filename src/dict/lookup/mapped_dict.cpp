@@ -30,18 +30,10 @@ Error os_error(int code) {
     return Error{std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")"};
 }
 
-// Unmaps on scope exit unless released; keeps every failure path of open() short.
-struct MappingGuard {
-    void* address;
-    std::size_t length;
-    ~MappingGuard() {
-        if (address != nullptr) munmap(address, length);
-    }
-    void* release() noexcept {
-        void* a = address;
-        address = nullptr;
-        return a;
-    }
+// Closes the descriptor on every path out of open(); the mapping outlives it.
+struct FileGuard {
+    int fd;
+    ~FileGuard() { ::close(fd); }
 };
 
 }  // namespace
@@ -49,50 +41,47 @@ struct MappingGuard {
 Result<MappedDict> MappedDict::open(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return os_error(errno);
+    FileGuard file{fd};
     struct stat st {};
-    if (fstat(fd, &st) != 0) {
-        int code = errno;
-        ::close(fd);
-        return os_error(code);
-    }
-    if (S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return os_error(EISDIR);
-    }
+    if (fstat(fd, &st) != 0) return os_error(errno);
+    if (S_ISDIR(st.st_mode)) return os_error(EISDIR);
     std::size_t len = static_cast<std::size_t>(st.st_size);
-    void* address = nullptr;
-    if (len > 0) {
-        address = mmap(nullptr, len, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (address == MAP_FAILED) {
-            int code = errno;
-            ::close(fd);
-            return os_error(code);
-        }
-    }
-    ::close(fd);
-    MappingGuard guard{address, len};
-    const auto* bytes = static_cast<const unsigned char*>(address);
 
+    // The header is read with pread rather than through the mapping, so that
+    // opening touches no mapped page: resident memory grows only with lookups.
+    unsigned char header[kHeaderSize];
     if (len < kHeaderSize) {
         return Error{"file too short: " + std::to_string(len) + " bytes (need at least 16)"};
     }
-    if (std::memcmp(bytes, kMagic, 4) != 0) {
-        return Error{"bad magic: expected [67, 74, 89, 80], got [" + std::to_string(bytes[0]) + ", " +
-                     std::to_string(bytes[1]) + ", " + std::to_string(bytes[2]) + ", " +
-                     std::to_string(bytes[3]) + "]"};
+    std::size_t got = 0;
+    while (got < kHeaderSize) {
+        ssize_t n = pread(fd, header + got, kHeaderSize - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return os_error(errno);
+        if (n == 0) return Error{"file too short: " + std::to_string(got) + " bytes (need at least 16)"};
+        got += static_cast<std::size_t>(n);
     }
-    std::uint32_t version = read_u32(bytes + 4);
+    if (std::memcmp(header, kMagic, 4) != 0) {
+        return Error{"bad magic: expected [67, 74, 89, 80], got [" + std::to_string(header[0]) + ", " +
+                     std::to_string(header[1]) + ", " + std::to_string(header[2]) + ", " +
+                     std::to_string(header[3]) + "]"};
+    }
+    std::uint32_t version = read_u32(header + 4);
     if (version != 1) {
         return Error{"unsupported version " + std::to_string(version) + " (expected 1)"};
     }
-    std::uint64_t entry_count = read_u32(bytes + 8);
-    std::uint64_t pool_size = read_u32(bytes + 12);
+    std::uint64_t entry_count = read_u32(header + 8);
+    std::uint64_t pool_size = read_u32(header + 12);
     std::uint64_t required = kHeaderSize + kEntrySize * entry_count + pool_size;
     if (len < required) {
         return Error{"file too short: " + std::to_string(len) + " bytes (need " + std::to_string(required) +
                      " for " + std::to_string(entry_count) + " entries + pool)"};
     }
-    return MappedDict(guard.release(), len, entry_count, pool_size);
+    void* address = mmap(nullptr, len, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (address == MAP_FAILED) return os_error(errno);
+    // Lookups are binary searches: reading ahead around each probe is waste.
+    madvise(address, len, MADV_RANDOM);
+    return MappedDict(address, len, entry_count, pool_size);
 }
 
 MappedDict::MappedDict(void* mapping, std::size_t length, std::uint64_t entry_count,
