@@ -26,6 +26,16 @@ std::uint16_t read_u16(const unsigned char* p) noexcept {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
+// Bytewise comparison of short strings: keys and text pieces are a few bytes,
+// where a call to memcmp costs more than the loop.
+inline int compare_bytes(const char* a, const char* b, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+}
+
 Error os_error(int code) {
     return Error{std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")"};
 }
@@ -124,7 +134,7 @@ MappedDict::~MappedDict() {
     if (mapping_ != nullptr) munmap(mapping_, length_);
 }
 
-std::optional<std::string_view> MappedDict::key_at(std::uint64_t i) const noexcept {
+inline std::optional<std::string_view> MappedDict::key_at(std::uint64_t i) const noexcept {
     const unsigned char* e = entries_ + kEntrySize * i;
     std::uint64_t offset = read_u32(e);
     std::uint64_t length = read_u16(e + 4);
@@ -154,7 +164,7 @@ std::optional<std::uint64_t> MappedDict::find(std::string_view key) const noexce
             cmp = -1;
         } else {
             std::size_t common = entry_key->size() < key.size() ? entry_key->size() : key.size();
-            cmp = common == 0 ? 0 : std::memcmp(entry_key->data(), key.data(), common);
+            cmp = compare_bytes(entry_key->data(), key.data(), common);
             if (cmp == 0) cmp = entry_key->size() < key.size() ? -1 : (entry_key->size() > key.size() ? 1 : 0);
         }
         if (cmp > 0) hi = mid;
@@ -170,21 +180,49 @@ std::optional<std::string_view> MappedDict::get(std::string_view key) const noex
     return value_at(*index);
 }
 
+// Orders entry i against `piece` by the key bytes [from, from + piece.size()),
+// for an entry whose key is known to start with the same `from` bytes as the
+// text: a key that ends early sorts first, as does a key outside the pool.
+int MappedDict::compare_tail(std::uint64_t i, std::size_t from, std::string_view piece) const noexcept {
+    auto key = key_at(i);
+    if (!key || key->size() < from) return -1;
+    std::string_view tail = key->substr(from, piece.size());
+    int cmp = compare_bytes(tail.data(), piece.data(), tail.size());
+    if (cmp != 0) return cmp;
+    return tail.size() < piece.size() ? -1 : 0;
+}
+
 std::optional<std::size_t> MappedDict::longest_prefix(std::string_view text, std::size_t max_chars) const noexcept {
-    constexpr std::size_t kMaxEnds = 16;
-    std::size_t ends[kMaxEnds];
-    std::size_t count = 0, pos = 0;
-    if (max_chars > kMaxEnds) max_chars = kMaxEnds;
-    while (count < max_chars && pos < text.size()) {
-        pos += utf8::char_length(text, pos);
-        ends[count++] = pos;
+    // Keys are sorted bytewise, so the keys that start with a given prefix of
+    // the text form one contiguous range. Each character narrows that range
+    // with two binary searches over it; when the first key of the range is
+    // the prefix itself, the prefix is a key. An empty range ends the search.
+    std::uint64_t lo = 0, hi = entry_count_;
+    std::optional<std::size_t> best;
+    std::size_t pos = 0;
+    for (std::size_t chars = 0; chars < max_chars && pos < text.size() && lo < hi; ++chars) {
+        std::string_view piece = text.substr(pos, utf8::char_length(text, pos));
+        std::uint64_t a = lo, b = hi;
+        while (a < b) {  // first key whose tail is not below the piece
+            std::uint64_t mid = a + (b - a) / 2;
+            if (compare_tail(mid, pos, piece) < 0) a = mid + 1;
+            else b = mid;
+        }
+        lo = a;
+        b = hi;
+        while (a < b) {  // first key whose tail is above the piece
+            std::uint64_t mid = a + (b - a) / 2;
+            if (compare_tail(mid, pos, piece) <= 0) a = mid + 1;
+            else b = mid;
+        }
+        hi = a;
+        pos += piece.size();
+        if (lo < hi) {
+            auto key = key_at(lo);
+            if (key && key->size() == pos) best = pos;
+        }
     }
-    if (entry_count_ == 0) return std::nullopt;
-    while (count > 0) {
-        std::size_t end = ends[--count];
-        if (find(text.substr(0, end))) return end;
-    }
-    return std::nullopt;
+    return best;
 }
 
 }  // namespace merrow

@@ -45,6 +45,7 @@ private:
     std::optional<std::string_view> value_at(std::uint64_t i) const noexcept;
     // Index of the entry whose key equals `key`.
     std::optional<std::uint64_t> find(std::string_view key) const noexcept;
+    int compare_tail(std::uint64_t i, std::size_t from, std::string_view piece) const noexcept;
 
     void* mapping_ = nullptr;
     std::size_t length_ = 0;

@@ -1,0 +1,106 @@
+// Differential test of MappedDict::longest_prefix (a narrowing range search)
+// against the straightforward definition: try every prefix of up to
+// max_chars characters with get(), longest first.
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "common/utf8.hpp"
+#include "dict/lookup/mapped_dict.hpp"
+
+using merrow::MappedDict;
+
+namespace {
+
+void put_u32(std::string& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+void put_u16(std::string& out, std::uint16_t v) {
+    out.push_back(static_cast<char>(v & 0xFF));
+    out.push_back(static_cast<char>(v >> 8));
+}
+
+std::string encode(const std::map<std::string, std::string>& table) {
+    std::string entries, pool;
+    for (const auto& [k, v] : table) {
+        put_u32(entries, static_cast<std::uint32_t>(pool.size()));
+        put_u16(entries, static_cast<std::uint16_t>(k.size()));
+        pool += k;
+        put_u32(entries, static_cast<std::uint32_t>(pool.size()));
+        put_u16(entries, static_cast<std::uint16_t>(v.size()));
+        pool += v;
+    }
+    std::string out = "CJYP";
+    put_u32(out, 1);
+    put_u32(out, static_cast<std::uint32_t>(table.size()));
+    put_u32(out, static_cast<std::uint32_t>(pool.size()));
+    return out + entries + pool;
+}
+
+std::optional<std::size_t> reference_longest_prefix(const MappedDict& d, std::string_view text, std::size_t max_chars) {
+    std::vector<std::size_t> ends;
+    for (std::size_t pos = 0; ends.size() < max_chars && pos < text.size();) {
+        pos += merrow::utf8::char_length(text, pos);
+        ends.push_back(pos);
+    }
+    for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
+        if (d.get(text.substr(0, *it))) return *it;
+    }
+    return std::nullopt;
+}
+
+// A small alphabet of 1-, 2-, 3- and 4-byte characters so that prefixes
+// collide often and byte order differs from character order.
+const char* const kAlphabet[] = {"a", "b", "\xC3\xA9", "\xE4\xB8\xAD", "\xE5\x9C\x8B", "\xE4\xBA\xBA",
+                                 "\xF0\xA0\x80\x80", "\xE4\xB8\x80", "z"};
+
+std::string random_string(std::mt19937& rng, int max_chars) {
+    std::uniform_int_distribution<int> len(1, max_chars), pick(0, std::size(kAlphabet) - 1);
+    std::string s;
+    for (int n = len(rng); n > 0; --n) s += kAlphabet[pick(rng)];
+    return s;
+}
+
+}  // namespace
+
+int main() {
+    int passed = 0, failed = 0;
+    std::mt19937 rng(12345);
+    std::string path = "/tmp/merrow-lookup-diff-" + std::to_string(getpid()) + ".bin";
+    for (int round = 0; round < 200; ++round) {
+        std::map<std::string, std::string> table;
+        int keys = std::uniform_int_distribution<int>(0, 400)(rng);
+        int key_chars = std::uniform_int_distribution<int>(1, 12)(rng);
+        for (int i = 0; i < keys; ++i) table[random_string(rng, key_chars)] = "v";
+        std::ofstream(path, std::ios::binary) << encode(table);
+        auto opened = MappedDict::open(path);
+        if (!opened) {
+            std::printf("open failed: %s\n", opened.error().message.c_str());
+            ++failed;
+            continue;
+        }
+        const MappedDict& d = opened.value();
+        bool ok = true;
+        for (int t = 0; t < 500 && ok; ++t) {
+            std::string text = random_string(rng, 14);
+            for (std::size_t max_chars : {1, 3, 10, 16}) {
+                auto got = d.longest_prefix(text, max_chars);
+                auto want = reference_longest_prefix(d, text, max_chars);
+                if (got != want) {
+                    std::printf("round %d: text %s max %zu: got %zd want %zd\n", round, text.c_str(), max_chars,
+                                got ? static_cast<ssize_t>(*got) : -1, want ? static_cast<ssize_t>(*want) : -1);
+                    ok = false;
+                }
+            }
+        }
+        ok ? ++passed : ++failed;
+    }
+    std::remove(path.c_str());
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
