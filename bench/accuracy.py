@@ -1,0 +1,181 @@
+#!/usr/bin/env python3
+"""Character accuracy against HKCanCor, ours beside the tools users pick today.
+
+    pip install '.[bench]'
+    python bench/accuracy.py                 # development half
+    python bench/accuracy.py --errors 20     # and the most frequent errors
+
+Systems, all on the same utterance texts:
+- merrow convert: the plain output of `PyPipeline.convert`;
+- merrow detailed: the rank-0 reading of `PyPipeline.convert_detailed`;
+- ToJyutping (`tojyutping`): `get_jyutping_list`;
+- PyCantonese (`pycantonese`): `characters_to_jyutping`. Its readings are
+  built from HKCanCor itself, so it is reported but is no target.
+
+Scoring (bench/hkcancor_gold.py): utterances with digits are skipped; every
+Han character has one gold syllable. A system's output is aligned to the Han
+characters token by token, a token's reading having one syllable per Han
+character of the token; an utterance whose syllables do not align counts as
+wholly wrong. Romanisation is normalised on both sides in the same way: the
+ng-/null initial merger (ngaam1 = aam1, ngo5 = o5) and the old spelling
+"yu" for "jyu"; see hkcancor_gold.normalise. Accuracy is reported with and
+without tones, with characters per second over the same texts.
+
+The second half of the corpus is reserved for independent evaluation
+(--split eval); nothing that builds or tunes the data reads it.
+"""
+
+from __future__ import annotations
+
+import argparse
+import collections
+import os
+import sys
+import time
+from typing import Callable, Dict, List, Optional, Sequence, Tuple
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import hkcancor_gold as gold  # noqa: E402
+
+# A system: a call that converts the texts (the part that is timed) and a
+# function that turns its raw results into one reading per Han character.
+System = Tuple[Callable[[List[str]], list], Callable[[List[str], list], List[Optional[List[Optional[str]]]]]]
+
+
+def align_tokens(tokens: Sequence[Tuple[str, Optional[str]]]) -> Optional[List[Optional[str]]]:
+    """One reading per Han character from (token, reading) pairs, or None when
+    a token's reading does not have one syllable per Han character."""
+    out: List[Optional[str]] = []
+    for token, reading in tokens:
+        n = sum(1 for ch in token if gold.is_han(ch))
+        if n == 0:
+            continue
+        if reading is None:
+            out.extend([None] * n)
+            continue
+        syllables = reading.split(" ") if " " in reading else gold.split_syllables(reading)
+        if syllables is None or len(syllables) != n:
+            return None
+        out.extend(syllables)
+    return out
+
+
+def merrow_convert(pipeline) -> System:
+    def align(texts, plain):
+        # The token boundaries of the plain output are those of the detailed
+        # flavour (both cut the text the same way); fetched outside the timing.
+        detailed = pipeline.convert_detailed_batch(texts)
+        return [_split_plain(p, d) for p, d in zip(plain, detailed)]
+
+    return pipeline.convert_batch, align
+
+
+def _split_plain(plain: str, detailed) -> Optional[List[Optional[str]]]:
+    """Cuts `convert`'s output back into tokens: a Han token takes one piece
+    per character, any other token one piece, which must be the token."""
+    pieces = plain.split(" ") if plain else []
+    pairs = []
+    i = 0
+    for token, _, _, _, _ in detailed:
+        han = any(gold.is_han(ch) for ch in token)
+        n = len(token) if han else 1
+        if i + n > len(pieces):
+            return None
+        chunk = pieces[i:i + n]
+        i += n
+        if not han:
+            if chunk[0] != token:
+                return None
+            continue
+        pairs.append((token, " ".join(chunk)))
+    if i != len(pieces):
+        return None
+    return align_tokens(pairs)
+
+
+def merrow_detailed(pipeline) -> System:
+    def align(texts, detailed):
+        return [align_tokens([(t[0], t[1]) for t in tokens]) for tokens in detailed]
+
+    return pipeline.convert_detailed_batch, align
+
+
+def tojyutping() -> System:
+    import ToJyutping
+
+    def call(texts):
+        return [ToJyutping.get_jyutping_list(t) for t in texts]
+
+    return call, lambda texts, raw: [align_tokens(r) for r in raw]
+
+
+def pycantonese() -> System:
+    import pycantonese as pc
+
+    def call(texts):
+        return [pc.characters_to_jyutping(t) for t in texts]
+
+    return call, lambda texts, raw: [align_tokens(r) for r in raw]
+
+
+def run(system: System, utterances: List[gold.Utterance], errors: collections.Counter):
+    call, align = system
+    texts = [u.text for u in utterances]
+    started = time.perf_counter()
+    raw = call(texts)
+    elapsed = time.perf_counter() - started
+    score = gold.Score()
+    for u, p in zip(utterances, align(texts, raw)):
+        gold.score_one(score, u, p)
+        for key in gold.errors(u, p):
+            errors[key] += 1
+    chars = sum(len(t) for t in texts)
+    return score, chars / elapsed if elapsed > 0 else float("inf")
+
+
+def main(argv=None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--split", choices=("dev", "eval"), default="dev")
+    parser.add_argument("--errors", type=int, default=20, help="list the N most frequent errors of ours")
+    parser.add_argument("--data-dir", help="dictionary directory (default: the bundled data)")
+    parser.add_argument("--skip-peers", action="store_true", help="measure only merrow")
+    args = parser.parse_args(argv)
+
+    import merrow
+    from _merrow import PyPipeline
+
+    pipeline = PyPipeline(data_dir=args.data_dir) if args.data_dir else merrow.load()
+    loaded = gold.load(args.split)
+    utterances = loaded.utterances
+    print(f"HKCanCor {args.split} half: {len(gold.split_files(args.split))} files, "
+          f"{len(utterances)} utterances scored, {sum(len(u.gold) for u in utterances)} Han characters "
+          f"({loaded.with_digits} with digits and {loaded.unusable} with unaligned gold left out)")
+
+    systems: List[Tuple[str, Callable[[], System]]] = [
+        ("merrow convert", lambda: merrow_convert(pipeline)),
+        ("merrow detailed rank-0", lambda: merrow_detailed(pipeline)),
+    ]
+    if not args.skip_peers:
+        systems += [("ToJyutping 3.2.0", tojyutping), ("PyCantonese 5.0.0 (built from HKCanCor)", pycantonese)]
+
+    print(f"{'system':42} {'tones':>8} {'no tones':>9} {'misaligned':>11} {'chars/s':>11}")
+    all_errors: Dict[str, collections.Counter] = {}
+    for name, make in systems:
+        errors: collections.Counter = collections.Counter()
+        score, speed = run(make(), utterances, errors)
+        all_errors[name] = errors
+        print(f"{name:42} {100 * score.accuracy:7.2f}% {100 * score.accuracy_toneless:8.2f}% "
+              f"{score.misaligned:>11} {speed:>11,.0f}")
+
+    if args.errors:
+        errs = all_errors["merrow convert"]
+        print(f"\n{args.errors} most frequent errors of merrow convert "
+              f"({sum(errs.values())} in all; count, character, gold, ours):")
+        for (ch, g, got), n in errs.most_common(args.errors):
+            print(f"  {n:5}  {ch}  {g:8} {got}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
