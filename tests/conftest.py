@@ -56,3 +56,15 @@ def empty_pipeline(make_data_dir):
     import _merrow
 
     return _merrow.PyPipeline.from_dir(make_data_dir())
+
+
+@pytest.fixture
+def make_pipeline(make_data_dir):
+    """Returns a function that writes the given tables and loads a pipeline
+    from them: make(user_dict=None, punc_norm=True, word=..., char=..., ...)."""
+    import _merrow
+
+    def make(user_dict=None, punc_norm=True, **tables):
+        return _merrow.PyPipeline(punc_norm=punc_norm, data_dir=make_data_dir(**tables), user_dict=user_dict)
+
+    return make
