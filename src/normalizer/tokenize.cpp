@@ -1,56 +1,44 @@
 #include "normalizer/tokenize.hpp"
 
-#include "common/utf8.hpp"
 #include "normalizer/expand_numbers.hpp"
 #include "normalizer/punctuation.hpp"
-#include "pipeline/pipeline.hpp"
-#include "segment/segment.hpp"
 
 namespace merrow {
 namespace {
 
-RunKind run_kind(char32_t c) noexcept {
-    if (is_han(c)) return RunKind::Han;
-    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return RunKind::Latin;
-    return RunKind::Other;
+// The number pass changes only text that holds an ASCII digit or a
+// full-width digit (U+FF10..U+FF19, encoded EF BC 90..99).
+bool contains_digit(std::string_view text) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t i = 0, n = text.size(); i < n; ++i) {
+        unsigned char b = p[i];
+        if (b >= '0' && b <= '9') return true;
+        if (b == 0xEF && i + 2 < n && p[i + 1] == 0xBC && p[i + 2] >= 0x90 && p[i + 2] <= 0x99) return true;
+    }
+    return false;
 }
 
 }  // namespace
 
-void split_runs(std::string_view expanded, const Pipeline& pipeline, std::vector<std::string>& tokens) {
-    // A run is a byte range of `expanded`: runs are contiguous, so no buffer
-    // needs to be filled character by character.
-    std::size_t run_start = 0, run_end = 0;
-    RunKind current = RunKind::Other;
-    auto flush = [&] {
-        segment_run(expanded.substr(run_start, run_end - run_start), current, pipeline.word, pipeline.user_dict,
-                    tokens);
-    };
-    for (std::size_t pos = 0; pos < expanded.size();) {
-        std::size_t start = pos;
-        char32_t c = utf8::decode(expanded, pos);
-        RunKind kind = run_kind(c);
-        if (kind == current && kind != RunKind::Other) {
-            run_end = pos;
-            continue;
-        }
-        flush();
-        run_start = run_end = start;
-        current = kind;
-        if (kind != RunKind::Other) {
-            run_end = pos;
-        } else if (!is_white_space(c)) {
-            tokens.emplace_back(expanded.substr(start, pos - start));
-        }
+std::string_view normalize_text(const Pipeline& pipeline, std::string_view text, std::string& storage) {
+    if (pipeline.punc_norm) {
+        storage = normalize_punctuation(text);
+        if (contains_digit(storage)) storage = expand_numbers(storage);
+        return storage;
     }
-    flush();
+    if (!contains_digit(text)) return text;
+    storage = expand_numbers(text);
+    return storage;
+}
+
+void split_runs(std::string_view expanded, const Pipeline& pipeline, std::vector<std::string>& tokens) {
+    for_each_run_token(expanded, pipeline.word, pipeline.user_dict,
+                       [&](const TokenRef& t) { tokens.emplace_back(t.text); });
 }
 
 std::vector<std::string> tokenize(const Pipeline& pipeline, std::string_view text) {
     std::vector<std::string> tokens;
-    std::string expanded =
-        pipeline.punc_norm ? expand_numbers(normalize_punctuation(text)) : expand_numbers(text);
-    split_runs(expanded, pipeline, tokens);
+    for_each_token(pipeline, text, [&](const TokenRef& t) { tokens.emplace_back(t.text); });
     return tokens;
 }
 

@@ -1,8 +1,10 @@
-// The three conversion flavours over one shared token loop.
-#include "common/utf8.hpp"
+// The three conversion flavours. Tokens are views into the normalised text
+// that carry the segmenter's word.bin entry, so readings are not searched
+// for a second time and only what a result keeps is copied.
 #include "normalizer/tokenize.hpp"
 #include "pipeline/pipeline.hpp"
 #include "segment/segment.hpp"
+#include "segment/token_ref.hpp"
 
 namespace merrow {
 
@@ -16,40 +18,32 @@ const char* classify_lang(std::string_view token) noexcept {
 }
 
 std::string convert(const Pipeline& p, std::string_view text) {
-    if (text.empty()) return {};
-    std::vector<std::string> tokens = tokenize(p, text);
-    if (tokens.empty()) return {};
-    std::vector<std::string> pieces;
-    pieces.reserve(tokens.size());
-    std::size_t length = tokens.size() - 1;
-    for (const std::string& token : tokens) {
-        pieces.push_back(plain_reading(token, p.word, p.char_, p.user_dict));
-        length += pieces.back().size();
-    }
     std::string out;
-    out.reserve(length);
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        if (i > 0) out.push_back(' ');
-        out.append(pieces[i]);
-    }
+    if (text.empty()) return out;
+    out.reserve(text.size() * 2);
+    bool first = true;
+    for_each_token(p, text, [&](const TokenRef& t) {
+        if (!first) out.push_back(' ');
+        first = false;
+        append_plain_reading(out, t, p.word, p.char_, p.user_dict);
+    });
     return out;
 }
 
 namespace {
 
-// Runs resolve_token over the tokens of `text`, handing each record's parts
-// to `emit` in token order.
+// Runs resolve_token over the tokens of `text`; make(token, resolution,
+// lang) builds each record.
 template <class Record, class Make>
 std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, Make make) {
     std::vector<Record> records;
     if (text.empty()) return records;
-    std::vector<std::string> tokens = tokenize(p, text);
-    records.reserve(tokens.size());
-    for (std::string& token : tokens) {
-        Resolution r = resolve_token(p, token);
-        const char* lang = classify_lang(token);
-        records.push_back(make(std::move(token), std::move(r), lang));
-    }
+    for_each_token(p, text, [&](const TokenRef& t) {
+        // Han-run tokens hold Han characters; other tokens are classified
+        // from their characters.
+        const char* lang = t.han ? "yue" : classify_lang(t.text);
+        records.push_back(make(std::string(t.text), resolve_token(p, t), lang));
+    });
     return records;
 }
 

@@ -2,6 +2,7 @@
 #include "dict/lookup/mapped_dict.hpp"
 #include "pipeline/pipeline.hpp"
 #include "segment/segment.hpp"
+#include "segment/token_ref.hpp"
 
 namespace merrow {
 namespace {
@@ -45,15 +46,20 @@ std::vector<std::string> split_candidates(std::string_view value) {
     }
 }
 
-Resolution resolve_token(const Pipeline& p, std::string_view token) {
-    if (!contains_han(token)) return single(std::string(token), "certain", "passthrough");
-    if (auto reading = p.user_dict.get(token)) return single(std::string(*reading), "certain", "user_dict");
+Resolution resolve_token(const Pipeline& p, const TokenRef& ref) {
+    std::string_view token = ref.text;
+    if (!ref.han) return single(std::string(token), "certain", "passthrough");
+    if (!p.user_dict.empty()) {
+        if (auto reading = p.user_dict.get(token)) return single(std::string(*reading), "certain", "user_dict");
+    }
     if (auto value = lookup(p.word_candidates, token)) {
         return Resolution{split_candidates(*value), label(p.word_candidates_confidence, token, "tied"),
                           label(p.word_source, token, "unknown")};
     }
-    if (auto reading = p.word.get(token)) {
-        return single(std::string(*reading), "certain", label(p.word_source, token, "unknown"));
+    if (ref.word_entry) {
+        if (auto reading = p.word.value_at(*ref.word_entry)) {
+            return single(std::string(*reading), "certain", label(p.word_source, token, "unknown"));
+        }
     }
     if (is_one_char(token)) {
         if (auto value = lookup(p.char_candidates, token)) {
@@ -64,9 +70,14 @@ Resolution resolve_token(const Pipeline& p, std::string_view token) {
             return single(std::string(*reading), "certain", label(p.char_source, token, "unknown"));
         }
     }
-    std::string reading = plain_reading(token, p.word, p.char_, p.user_dict);
+    std::string reading;
+    append_plain_reading(reading, ref, p.word, p.char_, p.user_dict);
     const char* source = reading == token ? "unresolved" : "char_fallback";
     return single(std::move(reading), "certain", source);
+}
+
+Resolution resolve_token(const Pipeline& p, std::string_view token) {
+    return resolve_token(p, describe_token(token, p.word));
 }
 
 }  // namespace merrow

@@ -1,8 +1,6 @@
 #include "segment/segment.hpp"
 
-#include "common/utf8.hpp"
-#include "dict/lookup/mapped_dict.hpp"
-#include "user_dict/user_dict.hpp"
+#include "segment/token_ref.hpp"
 
 namespace merrow {
 
@@ -20,42 +18,53 @@ void segment_run(std::string_view run, RunKind kind, const MappedDict& word, con
         tokens.emplace_back(run);
         return;
     }
-    const bool use_user = !user_dict.empty() && user_dict.max_key_chars() > 0;
-    std::string_view rest = run;
-    while (!rest.empty()) {
-        std::size_t length;
-        auto word_match = word.longest_prefix(rest, MAX_WORD_CHARS);
-        auto user_match = use_user ? user_dict.longest_match(rest) : std::nullopt;
-        if (user_match) {
-            length = word_match && *word_match > *user_match ? *word_match : *user_match;
-        } else if (word_match) {
-            length = *word_match;
-        } else {
-            length = utf8::char_length(rest, 0);
+    for_each_han_token(run, word, user_dict, [&](const TokenRef& t) { tokens.emplace_back(t.text); });
+}
+
+void append_plain_reading(std::string& out, const TokenRef& token, const MappedDict& word, const MappedDict& char_,
+                          const UserDict& user_dict) {
+    if (!token.han) {
+        out.append(token.text);
+        return;
+    }
+    const bool use_user = !user_dict.empty();
+    if (use_user) {
+        if (auto reading = user_dict.get(token.text)) {
+            out.append(*reading);
+            return;
         }
-        tokens.emplace_back(rest.substr(0, length));
-        rest.remove_prefix(length);
+    }
+    if (token.word_entry) {
+        if (auto reading = word.value_at(*token.word_entry)) {
+            out.append(*reading);
+            return;
+        }
+    }
+    // Character by character. For a one-character token the user and word
+    // lookups of its only character were just made above.
+    const bool single = utf8::char_length(token.text, 0) == token.text.size();
+    bool empty = true;
+    for (std::size_t pos = 0; pos < token.text.size();) {
+        std::size_t start = pos;
+        pos += utf8::char_length(token.text, pos);
+        std::string_view c = token.text.substr(start, pos - start);
+        std::optional<std::string_view> piece;
+        if (!single) {
+            if (use_user) piece = user_dict.get(c);
+            if (!piece) piece = word.get(c);
+        }
+        if (!piece) piece = char_.get(c);
+        if (!empty) out.push_back(' ');
+        std::size_t before = out.size();
+        out.append(piece ? *piece : c);
+        empty = empty && out.size() == before;
     }
 }
 
 std::string plain_reading(std::string_view token, const MappedDict& word, const MappedDict& char_,
                           const UserDict& user_dict) {
-    if (!contains_han(token)) return std::string(token);
-    if (auto reading = user_dict.get(token)) return std::string(*reading);
-    if (auto reading = word.get(token)) return std::string(*reading);
-
     std::string out;
-    out.reserve(token.size() * 3);
-    for (std::size_t pos = 0; pos < token.size();) {
-        std::size_t start = pos;
-        pos += utf8::char_length(token, pos);
-        std::string_view c = token.substr(start, pos - start);
-        std::optional<std::string_view> piece = user_dict.get(c);
-        if (!piece) piece = word.get(c);
-        if (!piece) piece = char_.get(c);
-        if (!out.empty()) out.push_back(' ');
-        out.append(piece ? *piece : c);
-    }
+    append_plain_reading(out, describe_token(token, word), word, char_, user_dict);
     return out;
 }
 

@@ -193,12 +193,19 @@ int MappedDict::compare_tail(std::uint64_t i, std::size_t from, std::string_view
 }
 
 std::optional<std::size_t> MappedDict::longest_prefix(std::string_view text, std::size_t max_chars) const noexcept {
+    auto match = longest_prefix_match(text, max_chars);
+    if (!match) return std::nullopt;
+    return match->length;
+}
+
+std::optional<MappedDict::PrefixMatch> MappedDict::longest_prefix_match(std::string_view text,
+                                                                        std::size_t max_chars) const noexcept {
     // Keys are sorted bytewise, so the keys that start with a given prefix of
     // the text form one contiguous range. Each character narrows that range
     // with two binary searches over it; when the first key of the range is
     // the prefix itself, the prefix is a key. An empty range ends the search.
     std::uint64_t lo = 0, hi = entry_count_;
-    std::optional<std::size_t> best;
+    std::optional<PrefixMatch> best;
     std::size_t pos = 0;
     for (std::size_t chars = 0; chars < max_chars && pos < text.size() && lo < hi; ++chars) {
         std::string_view piece = text.substr(pos, utf8::char_length(text, pos));
@@ -209,7 +216,20 @@ std::optional<std::size_t> MappedDict::longest_prefix(std::string_view text, std
             else b = mid;
         }
         lo = a;
+        if (lo == hi || compare_tail(lo, pos, piece) != 0) break;
+        // The keys that continue with this piece are usually few: gallop
+        // from the range's start, then bisect the last step.
+        std::uint64_t step = 1;
+        a = lo + 1;
         b = hi;
+        while (lo + step < hi) {
+            if (compare_tail(lo + step, pos, piece) > 0) {
+                b = lo + step;
+                break;
+            }
+            a = lo + step + 1;
+            step *= 2;
+        }
         while (a < b) {  // first key whose tail is above the piece
             std::uint64_t mid = a + (b - a) / 2;
             if (compare_tail(mid, pos, piece) <= 0) a = mid + 1;
@@ -217,10 +237,8 @@ std::optional<std::size_t> MappedDict::longest_prefix(std::string_view text, std
         }
         hi = a;
         pos += piece.size();
-        if (lo < hi) {
-            auto key = key_at(lo);
-            if (key && key->size() == pos) best = pos;
-        }
+        auto key = key_at(lo);
+        if (key && key->size() == pos) best = PrefixMatch{pos, lo};
     }
     return best;
 }

@@ -37,14 +37,24 @@ public:
 
     std::uint64_t entry_count() const noexcept { return entry_count_; }
 
+    // The longest-prefix match together with the entry it found, so that a
+    // caller can read the entry's value without searching for it again.
+    struct PrefixMatch {
+        std::size_t length;
+        std::uint64_t entry;
+    };
+    std::optional<PrefixMatch> longest_prefix_match(std::string_view text, std::size_t max_chars) const noexcept;
+
+    // Index of the entry whose key is exactly `key`.
+    std::optional<std::uint64_t> find(std::string_view key) const noexcept;
+    // Value of entry `index` (< entry_count()), with the checks of get().
+    std::optional<std::string_view> value_at(std::uint64_t index) const noexcept;
+
 private:
     MappedDict(void* mapping, std::size_t length, std::uint64_t entry_count, std::uint64_t pool_size) noexcept;
 
     // Key bytes of entry i, or nothing when its range is outside the pool.
     std::optional<std::string_view> key_at(std::uint64_t i) const noexcept;
-    std::optional<std::string_view> value_at(std::uint64_t i) const noexcept;
-    // Index of the entry whose key equals `key`.
-    std::optional<std::uint64_t> find(std::string_view key) const noexcept;
     int compare_tail(std::uint64_t i, std::size_t from, std::string_view piece) const noexcept;
 
     void* mapping_ = nullptr;
