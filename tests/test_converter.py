@@ -161,3 +161,12 @@ def test_process_pools(data_dir, start_method, built_before):
     assert [line for chunk in per_list for line in chunk] == expected
     assert detailed == [pipeline.convert_detailed(t) for t in texts[:50]]
     assert mapped == expected
+
+
+def test_bundled_data_by_default():
+    if not os.path.exists(os.path.join(getattr(merrow, "DATA_DIR", ""), "word.bin")):
+        pytest.skip("no bundled data in this build")
+    bundled = _merrow.PyPipeline(data_dir=merrow.DATA_DIR)
+    texts = ["香港", "我哋去飲茶。", "$100"]
+    assert Converter().convert_batch(texts) == bundled.convert_batch(texts)
+    assert pickle.loads(pickle.dumps(Converter())).convert("香港") == bundled.convert("香港")
