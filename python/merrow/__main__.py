@@ -1,0 +1,5 @@
+import sys
+
+from merrow.cli import main
+
+sys.exit(main())
