@@ -10,37 +10,14 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cjyp_test_writer.hpp"
 #include "common/utf8.hpp"
 #include "dict/lookup/mapped_dict.hpp"
 
 using merrow::MappedDict;
+using merrow::testing::encode;
 
 namespace {
-
-void put_u32(std::string& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-void put_u16(std::string& out, std::uint16_t v) {
-    out.push_back(static_cast<char>(v & 0xFF));
-    out.push_back(static_cast<char>(v >> 8));
-}
-
-std::string encode(const std::map<std::string, std::string>& table) {
-    std::string entries, pool;
-    for (const auto& [k, v] : table) {
-        put_u32(entries, static_cast<std::uint32_t>(pool.size()));
-        put_u16(entries, static_cast<std::uint16_t>(k.size()));
-        pool += k;
-        put_u32(entries, static_cast<std::uint32_t>(pool.size()));
-        put_u16(entries, static_cast<std::uint16_t>(v.size()));
-        pool += v;
-    }
-    std::string out = "CJYP";
-    put_u32(out, 1);
-    put_u32(out, static_cast<std::uint32_t>(table.size()));
-    put_u32(out, static_cast<std::uint32_t>(pool.size()));
-    return out + entries + pool;
-}
 
 std::optional<std::size_t> reference_longest_prefix(const MappedDict& d, std::string_view text, std::size_t max_chars) {
     std::vector<std::size_t> ends;
@@ -73,7 +50,7 @@ int main() {
     std::mt19937 rng(12345);
     std::string path = "/tmp/merrow-lookup-diff-" + std::to_string(getpid()) + ".bin";
     for (int round = 0; round < 200; ++round) {
-        std::map<std::string, std::string> table;
+        merrow::testing::Table table;
         int keys = std::uniform_int_distribution<int>(0, 400)(rng);
         int key_chars = std::uniform_int_distribution<int>(1, 12)(rng);
         for (int i = 0; i < keys; ++i) table[random_string(rng, key_chars)] = "v";

@@ -1,0 +1,201 @@
+// The worker pool and the three conversion flavours on many threads at once,
+// all reading one shared Pipeline. Every result must equal the one computed
+// on a single thread. Built with -fsanitize=thread in CI, where it proves
+// that the pool, the result slots and the pipeline's lookups are race-free.
+#include <atomic>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pipeline/pipeline.hpp"
+#include "pipeline/worker_pool.hpp"
+#include "test_dictionary_set.hpp"
+
+using namespace merrow;
+
+namespace {
+
+int passed = 0;
+int failed = 0;
+
+void check(bool ok, const std::string& what) {
+    if (ok) {
+        ++passed;
+    } else {
+        ++failed;
+        std::printf("FAIL: %s\n", what.c_str());
+        std::fflush(stdout);
+    }
+}
+
+// Texts of very different lengths over dictionary words, digits, currency,
+// punctuation, Latin and unknown characters; an empty text now and then.
+std::vector<std::string> make_texts(std::size_t count) {
+    const char* pieces[] = {"中國人", "中國", "香港人", "銀行", "行", "樂", "一", "空", "我", "你好", "𠀀", "㐀",
+                            "$100", "3.5kg", "12,345", "50%", "3/4", "2:1", "1997年", "「", "」", "、", "……",
+                            " ", "\t", "ABC", "AB", "x", "é", "😀", "，", "--", "一二三四五六七八九十百"};
+    std::mt19937 rng(2024);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
+    std::vector<std::string> texts(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::size_t length = i % 17 == 0 ? 0 : (i % 5 == 0 ? 200 : rng() % 12);
+        for (std::size_t k = 0; k < length; ++k) texts[i] += pieces[pick(rng)];
+    }
+    return texts;
+}
+
+struct Expected {
+    std::vector<std::string> plain;
+    std::vector<std::vector<DetailedToken>> detailed;
+    std::vector<std::vector<CandidateToken>> candidates;
+};
+
+bool same(const std::vector<DetailedToken>& a, const std::vector<DetailedToken>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].token != b[i].token || a[i].jyutping != b[i].jyutping || a[i].lang != b[i].lang ||
+            a[i].confidence != b[i].confidence || a[i].source != b[i].source)
+            return false;
+    }
+    return true;
+}
+
+bool same(const std::vector<CandidateToken>& a, const std::vector<CandidateToken>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].token != b[i].token || a[i].candidate_readings != b[i].candidate_readings ||
+            a[i].lang != b[i].lang || a[i].confidence != b[i].confidence || a[i].source != b[i].source)
+            return false;
+    }
+    return true;
+}
+
+// Several threads ask for the global pool before it exists: all get one pool.
+void test_pool_created_once() {
+    constexpr int callers = 8;
+    std::vector<WorkerPool*> seen(callers, nullptr);
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < callers; ++t) {
+        threads.emplace_back([&, t] {
+            while (!go.load()) std::this_thread::yield();
+            auto pool = WorkerPool::global();
+            seen[t] = pool ? pool.value() : nullptr;
+        });
+    }
+    go = true;
+    for (auto& thread : threads) thread.join();
+    bool one = seen[0] != nullptr;
+    for (WorkerPool* p : seen) one = one && p == seen[0];
+    check(one, "concurrent first calls of WorkerPool::global() return one pool");
+}
+
+// A batch as the binding runs it: results written into the slot of their
+// index by the pool's workers, read by the caller after run() returns.
+template <class Flavour, class Slot, class Same>
+bool batch_matches(WorkerPool& pool, const Pipeline& p, const std::vector<std::string>& texts,
+                   const std::vector<Slot>& want, Flavour flavour, Same equal) {
+    std::vector<Slot> slots(texts.size());
+    auto failure = pool.run(texts.size(), [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) slots[i] = flavour(p, texts[i]);
+    });
+    if (failure) return false;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (!equal(slots[i], want[i])) return false;
+    }
+    return true;
+}
+
+auto equal_strings = [](const std::string& a, const std::string& b) { return a == b; };
+auto equal_detailed = [](const std::vector<DetailedToken>& a, const std::vector<DetailedToken>& b) { return same(a, b); };
+auto equal_candidates = [](const std::vector<CandidateToken>& a, const std::vector<CandidateToken>& b) {
+    return same(a, b);
+};
+
+void test_batches_on_global_pool(const Pipeline& p, const std::vector<std::string>& texts, const Expected& want) {
+    WorkerPool& pool = *WorkerPool::global().value();
+    for (int round = 0; round < 3; ++round) {
+        check(batch_matches(pool, p, texts, want.plain, convert, equal_strings), "convert batch on the pool");
+        check(batch_matches(pool, p, texts, want.detailed, convert_detailed, equal_detailed),
+              "convert_detailed batch on the pool");
+        check(batch_matches(pool, p, texts, want.candidates, convert_candidates, equal_candidates),
+              "convert_candidates batch on the pool");
+    }
+}
+
+// Several callers run their own batches on the one global pool at once.
+void test_concurrent_callers_of_pool(const Pipeline& p, const std::vector<std::string>& texts, const Expected& want) {
+    WorkerPool& pool = *WorkerPool::global().value();
+    constexpr int callers = 4;
+    std::vector<int> ok(callers, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < callers; ++t) {
+        threads.emplace_back([&, t] {
+            bool good = true;
+            for (int round = 0; round < 2; ++round) {
+                good = batch_matches(pool, p, texts, want.plain, convert, equal_strings) && good;
+                good = batch_matches(pool, p, texts, want.candidates, convert_candidates, equal_candidates) && good;
+            }
+            ok[t] = good;
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < callers; ++t) check(ok[t] == 1, "caller " + std::to_string(t) + " of a shared pool");
+}
+
+// Plain threads, no pool: all flavours at once on the shared pipeline, each
+// thread starting at a different text so that the same lookups overlap.
+void test_flavours_on_many_threads(const Pipeline& p, const std::vector<std::string>& texts, const Expected& want) {
+    constexpr int threads_count = 8;
+    std::vector<int> mismatches(threads_count, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threads_count; ++t) {
+        threads.emplace_back([&, t] {
+            for (std::size_t k = 0; k < texts.size(); ++k) {
+                std::size_t i = (k + t * texts.size() / threads_count) % texts.size();
+                switch ((k + t) % 3) {
+                    case 0: mismatches[t] += convert(p, texts[i]) != want.plain[i]; break;
+                    case 1: mismatches[t] += !same(convert_detailed(p, texts[i]), want.detailed[i]); break;
+                    default: mismatches[t] += !same(convert_candidates(p, texts[i]), want.candidates[i]); break;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < threads_count; ++t) {
+        check(mismatches[t] == 0, "thread " + std::to_string(t) + ": " + std::to_string(mismatches[t]) + " mismatches");
+    }
+}
+
+}  // namespace
+
+int main() {
+    test_pool_created_once();
+
+    auto loaded = testing::load_test_pipeline(true, testing::user_entries());
+    check(loaded.has_value(), "the test dictionary set loads");
+    if (!loaded) {
+        std::printf("%d passed, %d failed\n", passed, failed);
+        return 1;
+    }
+    const Pipeline& p = *loaded;
+    const std::vector<std::string> texts = make_texts(600);
+    Expected want;
+    for (const std::string& text : texts) {
+        want.plain.push_back(convert(p, text));
+        want.detailed.push_back(convert_detailed(p, text));
+        want.candidates.push_back(convert_candidates(p, text));
+    }
+    std::size_t read = 0;
+    for (std::size_t i = 0; i < texts.size(); ++i) read += want.plain[i] != texts[i];
+    check(read > texts.size() / 2, "most texts get readings from the dictionaries");
+
+    test_batches_on_global_pool(p, texts, want);
+    test_concurrent_callers_of_pool(p, texts, want);
+    test_flavours_on_many_threads(p, texts, want);
+
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
