@@ -20,7 +20,7 @@ import argparse
 import collections
 import os
 import sys
-from typing import Dict, List, Mapping, Optional, Sequence, Tuple
+from typing import Dict, List, Mapping, Optional, Tuple
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -28,7 +28,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 
 import hkcancor_gold as gold  # noqa: E402
-from dictionary_layers import MAX_WORD_CHARS, Sources, build_entries, tables_from_entries  # noqa: E402
+from dictionary_layers import MAX_WORD_CHARS, Sources  # noqa: E402
 
 
 class SimulatedEngine:
@@ -117,7 +117,7 @@ def cmd_orders(src: Sources, utterances) -> None:
         print(f"{'':14} detailed {fmt(evaluate(tables, utterances, True))}")
 
 
-def token_gold(engine: SimulatedEngine, utterances) -> Dict[str, collections.Counter]:
+def token_gold(engine: SimulatedEngine, utterances):
     """token -> Counter of gold readings, over the tokens the engine makes."""
     seen: Dict[str, collections.Counter] = collections.defaultdict(collections.Counter)
     files: Dict[str, set] = collections.defaultdict(set)
@@ -165,13 +165,12 @@ def cmd_oral_hk(src: Sources, utterances, order) -> int:
         base = build_dictionaries.build_tables(without, order)
         affected = [u for u in utterances if key in u.text]
         removed = added = 0
-        for detailed in (False,):
-            with_engine, without_engine = SimulatedEngine(full), SimulatedEngine(base)
-            for u in affected:
-                a = set(_wrong_positions(u, with_engine.readings(u.text, detailed)[1]))
-                b = set(_wrong_positions(u, without_engine.readings(u.text, detailed)[1]))
-                removed += len(b - a)
-                added += len(a - b)
+        with_engine, without_engine = SimulatedEngine(full), SimulatedEngine(base)
+        for u in affected:
+            a = set(_wrong_positions(u, with_engine.readings(u.text)[1]))
+            b = set(_wrong_positions(u, without_engine.readings(u.text)[1]))
+            removed += len(b - a)
+            added += len(a - b)
         total_removed += removed
         total_added += added
         verdict = "ok" if removed > added else "REJECT"
