@@ -23,7 +23,7 @@ import os
 import shutil
 import tempfile
 from dataclasses import dataclass
-from typing import Iterable, List, Optional, Sequence
+from typing import Iterable, List, Sequence
 
 from .converter import Converter
 
