@@ -1,6 +1,7 @@
 // Text -> tokens: punctuation pass (when enabled), number pass, run split.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,16 +35,23 @@ constexpr RunKind run_kind(char32_t c) noexcept {
     return RunKind::Other;
 }
 
+inline constexpr std::size_t kFirstCharMemoMinBytes = 192;
+
 // Stage 3 over views: calls visit(TokenRef) for every token of `expanded`,
 // in order. Runs are contiguous byte ranges, so no run buffer is filled.
 template <class Visit>
 void for_each_run_token(std::string_view expanded, const MappedDict& word, const UserDict& user_dict, Visit&& visit) {
+    // Longer texts repeat their characters: remember each first character's
+    // key range for this text. Short ones are not worth clearing the memo.
+    std::optional<MappedDict::FirstCharRanges> ranges;
+    if (expanded.size() >= kFirstCharMemoMinBytes) ranges.emplace();
+    MappedDict::FirstCharRanges* memo = ranges ? &*ranges : nullptr;
     std::size_t run_start = 0, run_end = 0;
     RunKind current = RunKind::Other;
     auto flush = [&] {
         std::string_view run = expanded.substr(run_start, run_end - run_start);
         if (run.empty()) return;
-        if (current == RunKind::Han) for_each_han_token(run, word, user_dict, visit);
+        if (current == RunKind::Han) for_each_han_token(run, word, user_dict, visit, memo);
         else if (current == RunKind::Latin) visit(TokenRef{run, false, std::nullopt});
     };
     for (std::size_t pos = 0; pos < expanded.size();) {

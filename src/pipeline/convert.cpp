@@ -5,6 +5,7 @@
 #include "pipeline/pipeline.hpp"
 #include "segment/segment.hpp"
 #include "segment/token_ref.hpp"
+#include "pipeline/token_memo.hpp"
 
 namespace merrow {
 
@@ -21,11 +22,23 @@ std::string convert(const Pipeline& p, std::string_view text) {
     std::string out;
     if (text.empty()) return out;
     out.reserve(text.size() * 2);
+    TokenMemo memo(text.size());  // token -> where its reading starts in `out`, and its length
     bool first = true;
     for_each_token(p, text, [&](const TokenRef& t) {
         if (!first) out.push_back(' ');
         first = false;
+        if (!t.han) {
+            out.append(t.text);
+            return;
+        }
+        if (const std::uint64_t* seen = memo.find(t.text)) {
+            out.append(out, *seen >> 32, *seen & 0xFFFFFFFFu);
+            return;
+        }
+        std::size_t start = out.size();
         append_plain_reading(out, t, p.word, p.char_, p.user_dict);
+        std::size_t length = out.size() - start;
+        if (start <= 0xFFFFFFFFu && length <= 0xFFFFFFFFu) memo.remember(t.text, (std::uint64_t(start) << 32) | length);
     });
     return out;
 }
@@ -38,11 +51,18 @@ template <class Record, class Make>
 std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, Make make) {
     std::vector<Record> records;
     if (text.empty()) return records;
+    TokenMemo memo(text.size());  // token -> index of its first record
     for_each_token(p, text, [&](const TokenRef& t) {
-        // Han-run tokens hold Han characters; other tokens are classified
-        // from their characters.
-        const char* lang = t.han ? "yue" : classify_lang(t.text);
-        records.push_back(make(std::string(t.text), resolve_token(p, t), lang));
+        if (t.han) {
+            if (const std::uint64_t* seen = memo.find(t.text)) {
+                records.push_back(records[*seen]);
+                return;
+            }
+            memo.remember(t.text, records.size());
+            records.push_back(make(std::string(t.text), resolve_token(p, t), "yue"));
+            return;
+        }
+        records.push_back(make(std::string(t.text), resolve_token(p, t), classify_lang(t.text)));
     });
     return records;
 }

@@ -7,16 +7,33 @@
 namespace merrow {
 namespace {
 
-std::optional<std::string_view> lookup(const std::optional<MappedDict>& dict, std::string_view key) noexcept {
-    return dict ? dict->get(key) : std::nullopt;
-}
-
 // A sidecar's label for the key; an entry with an empty value is an empty
-// label, only a missing entry (or file) takes the fallback.
-std::string label(const std::optional<MappedDict>& sidecar, std::string_view key, const char* fallback) {
-    auto value = lookup(sidecar, key);
+// label, only a missing entry (or file) takes the fallback. Sidecars are
+// built over the same keys as the table they describe, so the entry index
+// found there is tried first.
+std::string label(const std::optional<MappedDict>& sidecar, std::string_view key, std::optional<std::uint64_t> hint,
+                  const char* fallback) {
+    if (!sidecar) return fallback;
+    auto value = hint ? sidecar->get_hinted(key, *hint) : sidecar->get(key);
     return value ? std::string(*value) : std::string(fallback);
 }
+
+// Index and value of `key` in an optional table.
+struct Hit {
+    std::uint64_t entry;
+    std::string_view value;
+};
+
+std::optional<Hit> find_value(const MappedDict* dict, std::string_view key) noexcept {
+    if (dict == nullptr) return std::nullopt;
+    auto entry = dict->find(key);
+    if (!entry) return std::nullopt;
+    auto value = dict->value_at(*entry);
+    if (!value) return std::nullopt;
+    return Hit{*entry, *value};
+}
+
+const MappedDict* ptr(const std::optional<MappedDict>& d) noexcept { return d ? &*d : nullptr; }
 
 bool is_one_char(std::string_view token) noexcept {
     return !token.empty() && utf8::char_length(token, 0) == token.size();
@@ -52,22 +69,23 @@ Resolution resolve_token(const Pipeline& p, const TokenRef& ref) {
     if (!p.user_dict.empty()) {
         if (auto reading = p.user_dict.get(token)) return single(std::string(*reading), "certain", "user_dict");
     }
-    if (auto value = lookup(p.word_candidates, token)) {
-        return Resolution{split_candidates(*value), label(p.word_candidates_confidence, token, "tied"),
-                          label(p.word_source, token, "unknown")};
+    if (auto hit = find_value(ptr(p.word_candidates), token)) {
+        return Resolution{split_candidates(hit->value), label(p.word_candidates_confidence, token, hit->entry, "tied"),
+                          label(p.word_source, token, ref.word_entry, "unknown")};
     }
     if (ref.word_entry) {
         if (auto reading = p.word.value_at(*ref.word_entry)) {
-            return single(std::string(*reading), "certain", label(p.word_source, token, "unknown"));
+            return single(std::string(*reading), "certain", label(p.word_source, token, ref.word_entry, "unknown"));
         }
     }
     if (is_one_char(token)) {
-        if (auto value = lookup(p.char_candidates, token)) {
-            return Resolution{split_candidates(*value), label(p.char_candidates_confidence, token, "tied"),
-                              label(p.char_source, token, "unknown")};
+        if (auto hit = find_value(ptr(p.char_candidates), token)) {
+            return Resolution{split_candidates(hit->value),
+                              label(p.char_candidates_confidence, token, hit->entry, "tied"),
+                              label(p.char_source, token, std::nullopt, "unknown")};
         }
-        if (auto reading = p.char_.get(token)) {
-            return single(std::string(*reading), "certain", label(p.char_source, token, "unknown"));
+        if (auto hit = find_value(&p.char_, token)) {
+            return single(std::string(hit->value), "certain", label(p.char_source, token, hit->entry, "unknown"));
         }
     }
     std::string reading;

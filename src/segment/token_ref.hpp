@@ -28,10 +28,11 @@ inline TokenRef describe_token(std::string_view token, const MappedDict& word) {
 // Greedy forward maximum matching over one Han run: at each position the
 // longer of the word.bin and user-dictionary matches, else one character.
 template <class Visit>
-void for_each_han_token(std::string_view run, const MappedDict& word, const UserDict& user_dict, Visit&& visit) {
+void for_each_han_token(std::string_view run, const MappedDict& word, const UserDict& user_dict, Visit&& visit,
+                        MappedDict::FirstCharRanges* ranges = nullptr) {
     const bool use_user = !user_dict.empty() && user_dict.max_key_chars() > 0;
     while (!run.empty()) {
-        auto word_match = word.longest_prefix_match(run, MAX_WORD_CHARS);
+        auto word_match = word.longest_prefix_match(run, MAX_WORD_CHARS, ranges);
         std::size_t word_length = word_match ? word_match->length : 0;
         std::size_t length = word_length;
         if (use_user) {

@@ -63,12 +63,20 @@ int main() {
         }
         const MappedDict& d = opened.value();
         bool ok = true;
+        // One memo of first-character ranges shared by all texts of a table,
+        // as a conversion shares it across its positions.
+        MappedDict::FirstCharRanges ranges;
         for (int t = 0; t < 500 && ok; ++t) {
             std::string text = random_string(rng, 14);
             for (std::size_t max_chars : {1, 3, 10, 16}) {
                 auto got = d.longest_prefix(text, max_chars);
+                auto memoised = d.longest_prefix_match(text, max_chars, &ranges);
                 auto want = reference_longest_prefix(d, text, max_chars);
-                if (got != want) {
+                // The entry found must hold exactly the matched prefix.
+                bool memo_ok = memoised ? (want && memoised->length == *want &&
+                                           d.find(text.substr(0, memoised->length)) == memoised->entry)
+                                        : !want;
+                if (got != want || !memo_ok) {
                     std::printf("round %d: text %s max %zu: got %zd want %zd\n", round, text.c_str(), max_chars,
                                 got ? static_cast<ssize_t>(*got) : -1, want ? static_cast<ssize_t>(*want) : -1);
                     ok = false;

@@ -49,7 +49,10 @@ struct FileGuard {
 }  // namespace
 
 Result<MappedDict> MappedDict::open(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a named pipe in place of a dictionary file must not block
+    // until a writer appears; it opens at once, has size 0 and is refused as
+    // too short. Regular files ignore the flag.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return os_error(errno);
     FileGuard file{fd};
     struct stat st {};
@@ -198,16 +201,73 @@ std::optional<std::size_t> MappedDict::longest_prefix(std::string_view text, std
     return match->length;
 }
 
-std::optional<MappedDict::PrefixMatch> MappedDict::longest_prefix_match(std::string_view text,
-                                                                        std::size_t max_chars) const noexcept {
+void MappedDict::first_char_range(std::string_view piece, std::uint64_t& lo, std::uint64_t& hi) const noexcept {
+    std::uint64_t a = lo, b = hi;
+    while (a < b) {  // first key whose tail is not below the piece
+        std::uint64_t mid = a + (b - a) / 2;
+        if (compare_tail(mid, 0, piece) < 0) a = mid + 1;
+        else b = mid;
+    }
+    lo = a;
+    if (lo == hi || compare_tail(lo, 0, piece) != 0) {
+        hi = lo;
+        return;
+    }
+    hi = narrow_upper(lo, hi, 0, piece);
+}
+
+// First index of [lo, hi) whose tail is above the piece, given that entry lo
+// starts with it. The keys that continue with one piece are usually few:
+// gallop from the range's start, then bisect the last step.
+std::uint64_t MappedDict::narrow_upper(std::uint64_t lo, std::uint64_t hi, std::size_t from,
+                                       std::string_view piece) const noexcept {
+    std::uint64_t a = lo + 1, b = hi, step = 1;
+    while (lo + step < hi) {
+        if (compare_tail(lo + step, from, piece) > 0) {
+            b = lo + step;
+            break;
+        }
+        a = lo + step + 1;
+        step *= 2;
+    }
+    while (a < b) {
+        std::uint64_t mid = a + (b - a) / 2;
+        if (compare_tail(mid, from, piece) <= 0) a = mid + 1;
+        else b = mid;
+    }
+    return a;
+}
+
+std::optional<MappedDict::PrefixMatch> MappedDict::longest_prefix_match(std::string_view text, std::size_t max_chars,
+                                                                        FirstCharRanges* ranges) const noexcept {
     // Keys are sorted bytewise, so the keys that start with a given prefix of
     // the text form one contiguous range. Each character narrows that range
-    // with two binary searches over it; when the first key of the range is
-    // the prefix itself, the prefix is a key. An empty range ends the search.
-    std::uint64_t lo = 0, hi = entry_count_;
+    // with two searches inside it; when the first key of the range is the
+    // prefix itself, the prefix is a key. An empty range ends the search.
     std::optional<PrefixMatch> best;
-    std::size_t pos = 0;
-    for (std::size_t chars = 0; chars < max_chars && pos < text.size() && lo < hi; ++chars) {
+    if (max_chars == 0 || text.empty() || entry_count_ == 0) return best;
+    std::size_t pos = utf8::char_length(text, 0);
+    std::string_view first = text.substr(0, pos);
+    std::uint64_t lo = 0, hi = entry_count_;
+    std::uint32_t packed = 0;
+    for (unsigned char b : first) packed = (packed << 8) | b;
+    if (ranges != nullptr && packed != 0) {
+        auto& slot = ranges->slots[(packed * 2654435761u >> 24) % FirstCharRanges::kSlots];
+        if (slot.character == packed) {
+            lo = slot.lo;
+            hi = slot.hi;
+        } else {
+            first_char_range(first, lo, hi);
+            slot = {packed, static_cast<std::uint32_t>(lo), static_cast<std::uint32_t>(hi)};
+        }
+    } else {
+        first_char_range(first, lo, hi);
+    }
+    for (std::size_t chars = 1;; ++chars) {
+        if (lo == hi) break;
+        auto key = key_at(lo);
+        if (key && key->size() == pos) best = PrefixMatch{pos, lo};
+        if (chars == max_chars || pos == text.size()) break;
         std::string_view piece = text.substr(pos, utf8::char_length(text, pos));
         std::uint64_t a = lo, b = hi;
         while (a < b) {  // first key whose tail is not below the piece
@@ -217,30 +277,18 @@ std::optional<MappedDict::PrefixMatch> MappedDict::longest_prefix_match(std::str
         }
         lo = a;
         if (lo == hi || compare_tail(lo, pos, piece) != 0) break;
-        // The keys that continue with this piece are usually few: gallop
-        // from the range's start, then bisect the last step.
-        std::uint64_t step = 1;
-        a = lo + 1;
-        b = hi;
-        while (lo + step < hi) {
-            if (compare_tail(lo + step, pos, piece) > 0) {
-                b = lo + step;
-                break;
-            }
-            a = lo + step + 1;
-            step *= 2;
-        }
-        while (a < b) {  // first key whose tail is above the piece
-            std::uint64_t mid = a + (b - a) / 2;
-            if (compare_tail(mid, pos, piece) <= 0) a = mid + 1;
-            else b = mid;
-        }
-        hi = a;
+        hi = narrow_upper(lo, hi, pos, piece);
         pos += piece.size();
-        auto key = key_at(lo);
-        if (key && key->size() == pos) best = PrefixMatch{pos, lo};
     }
     return best;
+}
+
+std::optional<std::string_view> MappedDict::get_hinted(std::string_view key, std::uint64_t hint) const noexcept {
+    if (hint < entry_count_) {
+        auto k = key_at(hint);
+        if (k && *k == key) return value_at(hint);
+    }
+    return get(key);
 }
 
 }  // namespace merrow

@@ -43,7 +43,26 @@ public:
         std::size_t length;
         std::uint64_t entry;
     };
-    std::optional<PrefixMatch> longest_prefix_match(std::string_view text, std::size_t max_chars) const noexcept;
+    // The key range that each first character selects, remembered by a
+    // caller for the length of one conversion: text repeats its characters,
+    // and the first character's range is the costly part of a search over
+    // the whole table. Owned by the caller, so the dictionary stays immutable.
+    struct FirstCharRanges {
+        struct Slot {
+            std::uint32_t character = 0;  // the character's UTF-8 bytes, packed; 0 = empty slot
+            std::uint32_t lo = 0;
+            std::uint32_t hi = 0;
+        };
+        static constexpr std::size_t kSlots = 256;
+        Slot slots[kSlots];
+    };
+
+    std::optional<PrefixMatch> longest_prefix_match(std::string_view text, std::size_t max_chars,
+                                                    FirstCharRanges* ranges = nullptr) const noexcept;
+
+    // get() for a key that is likely the key of entry `hint` (a table with the
+    // same key set as the one the hint came from): one comparison when it is.
+    std::optional<std::string_view> get_hinted(std::string_view key, std::uint64_t hint) const noexcept;
 
     // Index of the entry whose key is exactly `key`.
     std::optional<std::uint64_t> find(std::string_view key) const noexcept;
@@ -56,6 +75,10 @@ private:
     // Key bytes of entry i, or nothing when its range is outside the pool.
     std::optional<std::string_view> key_at(std::uint64_t i) const noexcept;
     int compare_tail(std::uint64_t i, std::size_t from, std::string_view piece) const noexcept;
+    // [lo, hi) of the keys that start with `piece`; lo == hi when none.
+    void first_char_range(std::string_view piece, std::uint64_t& lo, std::uint64_t& hi) const noexcept;
+    std::uint64_t narrow_upper(std::uint64_t lo, std::uint64_t hi, std::size_t from,
+                               std::string_view piece) const noexcept;
 
     void* mapping_ = nullptr;
     std::size_t length_ = 0;

@@ -1,0 +1,58 @@
+// A per-conversion memo from token text to a small payload (an offset or an
+// index into the conversion's own output). Tokens repeat within a text and
+// their readings depend on their text alone, so a repeated token is copied
+// from its first occurrence instead of being looked up again. It lives for
+// one conversion only: the pipeline itself stays immutable and shared.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace merrow {
+
+class TokenMemo {
+public:
+    // Texts shorter than this repeat too little to repay clearing the table.
+    static constexpr std::size_t kMinTextBytes = 192;
+
+    explicit TokenMemo(std::size_t text_bytes) {
+        if (text_bytes >= kMinTextBytes) slots_.resize(kSlots);
+    }
+
+    // The payload remembered for `token`, if any.
+    const std::uint64_t* find(std::string_view token) const noexcept {
+        if (slots_.empty()) return nullptr;
+        const Slot& s = slots_[index(token)];
+        if (s.size != token.size() || s.data == nullptr || std::memcmp(s.data, token.data(), token.size()) != 0) {
+            return nullptr;
+        }
+        return &s.payload;
+    }
+
+    // Remembers `payload` for `token`, whose bytes must outlive the memo.
+    void remember(std::string_view token, std::uint64_t payload) noexcept {
+        if (slots_.empty()) return;
+        slots_[index(token)] = Slot{token.data(), token.size(), payload};
+    }
+
+private:
+    static constexpr std::size_t kSlots = 1024;
+
+    struct Slot {
+        const char* data = nullptr;
+        std::size_t size = 0;
+        std::uint64_t payload = 0;
+    };
+
+    static std::size_t index(std::string_view token) noexcept {
+        std::uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a
+        for (unsigned char b : token) h = (h ^ b) * 0x100000001b3ull;
+        return static_cast<std::size_t>(h ^ (h >> 29)) % kSlots;
+    }
+
+    std::vector<Slot> slots_;
+};
+
+}  // namespace merrow
