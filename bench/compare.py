@@ -1,0 +1,103 @@
+"""Speed side by side: our three flavours and the batch method against
+ToJyutping's get_jyutping_list and PyCantonese's characters_to_jyutping, on
+the same text, in one process and one run; then, in fresh processes, the cold
+start (import, construction, first conversion) and resident memory.
+
+Texts: the HKCanCor development half (bundled with PyCantonese) joined into
+documents of 50 utterances, and a number-heavy text (prices, dates,
+measurements, percentages). Peers: pip install '.[bench]'.
+"""
+
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(__file__))
+import hkcancor_gold  # noqa: E402
+import synthetic  # noqa: E402
+
+import merrow  # noqa: E402
+
+REPEATS = 5
+
+
+def documents(texts, per_doc=50):
+    return ["".join(texts[i:i + per_doc]) for i in range(0, len(texts), per_doc)]
+
+
+def rate(fn, docs, repeats=REPEATS):
+    """Characters per second of fn over docs: the median of `repeats` passes."""
+    chars = sum(map(len, docs))
+    times = []
+    for _ in range(repeats):
+        t = time.perf_counter()
+        fn(docs)
+        times.append(time.perf_counter() - t)
+    return chars / statistics.median(times)
+
+
+def each(method):
+    return lambda docs: [method(d) for d in docs]
+
+
+COLD_START = r"""
+import time
+t = time.perf_counter()
+import merrow
+p = merrow.load()
+p.convert("我哋今日去銀行攞錢。")
+elapsed = time.perf_counter() - t
+rss = next(int(l.split()[1]) for l in open("/proc/self/status") if l.startswith("VmRSS:"))
+print(elapsed, rss)
+"""
+
+
+def cold_start(runs=9):
+    subprocess.run([sys.executable, "-c", COLD_START], check=True, capture_output=True)  # warm the page cache
+    samples = []
+    for _ in range(runs):
+        out = subprocess.run([sys.executable, "-c", COLD_START], check=True, capture_output=True, text=True)
+        elapsed, rss = out.stdout.split()
+        samples.append((float(elapsed), int(rss)))
+    return statistics.median(s[0] for s in samples), statistics.median(s[1] for s in samples)
+
+
+def main():
+    from pycantonese import characters_to_jyutping
+    import ToJyutping
+
+    dev = hkcancor_gold.load("dev").utterances
+    corpora = {
+        "HKCanCor dev": documents([u.text for u in dev]),
+        "number-heavy": [synthetic.number_heavy_text(2000, seed=s) for s in range(100)],
+    }
+    p = merrow.load()
+    runners = [
+        ("merrow convert", each(p.convert)),
+        ("merrow convert_detailed", each(p.convert_detailed)),
+        ("merrow convert_candidates", each(p.convert_candidates)),
+        ("merrow convert_batch", p.convert_batch),
+        ("ToJyutping get_jyutping_list", each(ToJyutping.get_jyutping_list)),
+    ]
+    for name, docs in corpora.items():
+        chars = sum(map(len, docs))
+        print(f"\n{name}: {len(docs)} documents, {chars:,} characters")
+        rates = {label: rate(fn, docs) for label, fn in runners}
+        # PyCantonese is far slower: measure it on a tenth of the documents.
+        rates["PyCantonese characters_to_jyutping"] = rate(each(characters_to_jyutping), docs[: max(1, len(docs) // 10)], 1)
+        base = rates["ToJyutping get_jyutping_list"]
+        print(f"  {'':<36} {'M chars/s':>10} {'x ToJyutping':>13}")
+        for label, r in rates.items():
+            print(f"  {label:<36} {r / 1e6:>10.2f} {r / base:>13.2f}")
+        single = rates["merrow convert"]
+        print(f"  convert_batch / convert (one thread): {rates['merrow convert_batch'] / single:.2f}")
+
+    elapsed, rss = cold_start()
+    print(f"\ncold start (import + construction + first conversion, fresh process, page cache warm): "
+          f"{elapsed * 1e3:.1f} ms median; resident memory after loading: {rss / 1024:.1f} MiB")
+
+
+if __name__ == "__main__":
+    main()
