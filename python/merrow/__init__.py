@@ -16,7 +16,10 @@ from typing import TYPE_CHECKING, Mapping, Optional
 if TYPE_CHECKING:
     from _merrow import PyPipeline
 
-__all__ = ["DATA_DIR", "PyPipeline", "load"]
+from .converter import Converter
+from .corpus import convert_files
+
+__all__ = ["DATA_DIR", "Converter", "PyPipeline", "convert_files", "load"]
 
 DATA_DIR: str = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 
