@@ -38,11 +38,14 @@ std::string all_keys_text() {
 }
 
 // Writes the files into a fresh directory, loads them and removes them again
-// (the mappings outlive the files). /dev/shm keeps this off the disk.
+// (the mappings outlive the files). /dev/shm, where there is one, keeps this
+// off the disk.
 Result<Pipeline> load(const std::vector<std::pair<std::string, std::string>>& encoded, bool punc_norm) {
-    char dir_template[] = "/dev/shm/merrow-fuzz-set-XXXXXX";
-    char* dir = mkdtemp(dir_template);
-    if (dir == nullptr) fuzz::fail("cannot create a directory in /dev/shm");
+    char shm_template[] = "/dev/shm/merrow-fuzz-set-XXXXXX";
+    char tmp_template[] = "/tmp/merrow-fuzz-set-XXXXXX";
+    char* dir = mkdtemp(shm_template);
+    if (dir == nullptr) dir = mkdtemp(tmp_template);
+    if (dir == nullptr) fuzz::fail("cannot create a scratch directory");
     for (const auto& [name, bytes] : encoded) {
         if (!testing::write_file(std::string(dir) + "/" + name + ".bin", bytes)) fuzz::fail("cannot write", name);
     }
