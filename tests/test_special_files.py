@@ -73,3 +73,20 @@ def test_special_file_in_place_of_a_dictionary(tmp_path, make, required_error, n
         assert out.startswith("RuntimeError:") and out.endswith(required_error), out
     else:  # an optional sidecar is skipped without a word
         assert out == "loaded: zung1 gwok3"
+
+
+def test_replacing_a_mapped_file_leaves_the_pipeline_on_the_old_data(tmp_path):
+    """The writer replaces files by renaming a new one over them, so a
+    pipeline that has the old file mapped keeps reading the old bytes (the
+    mapping holds the old inode). Truncating a mapped file in place, by
+    contrast, is outside what any memory-mapped reader can survive."""
+    from _merrow import PyPipeline
+
+    cjyp.write(tmp_path / "word.bin", {"中國": "zung1 gwok3"})
+    cjyp.write(tmp_path / "char.bin", {"中": "zung1"})
+    p = PyPipeline.from_dir(str(tmp_path))
+    for round in range(20):
+        cjyp.write(tmp_path / "word.bin", {f"詞{i}": "x" * round for i in range(round * 50)})
+        cjyp.write(tmp_path / "char.bin", {})
+        assert p.convert("中國") == "zung1 gwok3"
+    assert PyPipeline.from_dir(str(tmp_path)).convert("中國") == "中 國"
