@@ -74,27 +74,61 @@ def best_of(repeat, action):
     return best
 
 
+def thread_cpu_ticks():
+    """CPU ticks (user + system) of each thread of this process, by thread id."""
+    ticks = {}
+    for tid in os.listdir("/proc/self/task"):
+        try:
+            with open(f"/proc/self/task/{tid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            ticks[tid] = int(fields[11]) + int(fields[12])
+        except OSError:
+            pass
+    return ticks
+
+
 def measure(data_dir, texts_path, repeat):
     with open(texts_path, encoding="utf-8") as f:
         texts = json.load(f)
     pipeline = _merrow.PyPipeline.from_dir(data_dir)
     before = len(os.listdir("/proc/self/task"))
-    batch_result = pipeline.convert_batch(texts[:2])  # starts the pool
+    pipeline.convert_batch(texts[:2])  # starts the pool
     pool_threads = len(os.listdir("/proc/self/task")) - before
+
+    cpu_start = time.process_time()
     single = best_of(repeat, lambda: [pipeline.convert(t) for t in texts])
+    cpu_single = time.process_time() - cpu_start
+
+    ticks_before = thread_cpu_ticks()
+    cpu_start = time.process_time()
     batch = best_of(repeat, lambda: pipeline.convert_batch(texts))
-    batch_result = pipeline.convert_batch(texts)
-    assert batch_result == [pipeline.convert(t) for t in texts]
-    return {"pool_threads": pool_threads, "single_s": single, "batch_s": batch}
+    cpu_batch = time.process_time() - cpu_start
+    ticks_after = thread_cpu_ticks()
+    main_tid = str(os.getpid())
+    worker_ticks = sorted(
+        (ticks_after[t] - ticks_before.get(t, 0) for t in ticks_after if t != main_tid), reverse=True
+    )
+
+    assert pipeline.convert_batch(texts) == [pipeline.convert(t) for t in texts]
+    return {
+        "pool_threads": pool_threads,
+        "single_s": single,
+        "batch_s": batch,
+        "cpu_ratio": cpu_batch / cpu_single,
+        "worker_ticks": worker_ticks,
+    }
 
 
 def report(label, figures, text_count):
     ratio = figures["single_s"] / figures["batch_s"]
+    total = sum(figures["worker_ticks"]) or 1
+    shares = " / ".join(f"{100 * t / total:.0f}%" for t in figures["worker_ticks"])
     print(
-        f"{label}: pool of {figures['pool_threads']} threads; "
-        f"single loop {figures['single_s'] * 1000:.1f} ms ({text_count / figures['single_s']:,.0f} texts/s), "
-        f"batch {figures['batch_s'] * 1000:.1f} ms ({text_count / figures['batch_s']:,.0f} texts/s); "
-        f"ratio {ratio:.2f}"
+        f"{label}: pool of {figures['pool_threads']} threads\n"
+        f"  single loop {figures['single_s'] * 1000:.1f} ms ({text_count / figures['single_s']:,.0f} texts/s), "
+        f"batch {figures['batch_s'] * 1000:.1f} ms ({text_count / figures['batch_s']:,.0f} texts/s)\n"
+        f"  throughput ratio batch/single {ratio:.2f}; CPU time batch/single {figures['cpu_ratio']:.2f}; "
+        f"batch work per worker {shares}"
     )
 
 
@@ -119,6 +153,8 @@ def main():
             json.dump(texts, f, ensure_ascii=False)
         chars_total = sum(len(t) for t in texts)
         print(f"{len(words)} words, {len(texts)} texts, {chars_total:,} characters; best of {args.repeat}")
+        # Other processes on the machine take CPU away from the pool's threads.
+        print("load average %.2f %.2f %.2f on %d CPUs" % (*os.getloadavg(), os.cpu_count()))
 
         report("default pool", measure(tmp, texts_path, args.repeat), len(texts))
 
