@@ -103,7 +103,6 @@ def main():
         # Row name -> (function of an output directory, note). "(memory)" rows
         # return the converted lines; the others write them into the directory.
         rows = {}
-        start_ups = {}
         init = (set_worker_threads, (args.worker_threads,))
 
         rows["one process, convert_batch (memory)"] = (

@@ -10,8 +10,9 @@ from __future__ import annotations
 
 import os
 import struct
-import tempfile
 from typing import Iterable, Mapping, Union
+
+from ._atomic import write_atomically
 
 MAGIC = b"CJYP"
 VERSION = 1
@@ -63,21 +64,7 @@ def encode(entries: Union[Mapping[Text, Text], Iterable[tuple]]) -> bytes:
 def write(path: Union[str, os.PathLike], entries) -> None:
     """Writes a CJYP file atomically: a temporary file beside `path`, then a
     rename, so a reader that has the old file mapped never sees it change."""
-    data = encode(entries)
-    directory = os.path.dirname(os.fspath(path)) or "."
-    fd, tmp = tempfile.mkstemp(prefix=".cjyp-", dir=directory)
-    try:
-        with os.fdopen(fd, "wb") as f:
-            f.write(data)
-            f.flush()
-            os.fsync(f.fileno())
-        os.replace(tmp, path)
-    except BaseException:
-        try:
-            os.unlink(tmp)
-        except FileNotFoundError:
-            pass
-        raise
+    write_atomically(path, [encode(entries)])
 
 
 def read(path: Union[str, os.PathLike]) -> dict[str, str]:

@@ -21,10 +21,10 @@ from __future__ import annotations
 
 import os
 import shutil
-import tempfile
 from dataclasses import dataclass
-from typing import Iterable, List, Sequence
+from typing import List, Sequence
 
+from ._atomic import write_atomically
 from .converter import Converter
 
 __all__ = ["Partition", "plan_partitions", "convert_partition", "convert_files"]
@@ -101,24 +101,6 @@ def _read_lines(partition: Partition, errors: str) -> List[str]:
     return [line[:-1] if line.endswith("\r") else line for line in lines]
 
 
-def _write_atomically(path: str, chunks: Iterable[bytes]) -> None:
-    directory = os.path.dirname(path)
-    fd, tmp = tempfile.mkstemp(prefix="." + os.path.basename(path) + ".", suffix=".tmp", dir=directory)
-    try:
-        with os.fdopen(fd, "wb") as f:
-            for chunk in chunks:
-                f.write(chunk)
-            f.flush()
-            os.fsync(f.fileno())
-        os.replace(tmp, path)
-    except BaseException:
-        try:
-            os.unlink(tmp)
-        except FileNotFoundError:
-            pass
-        raise
-
-
 def convert_partition(partition: Partition, converter: Converter, errors: str = "strict") -> int:
     """Converts one partition into its part file, unless that file exists.
 
@@ -136,7 +118,7 @@ def convert_partition(partition: Partition, converter: Converter, errors: str = 
             yield ("\n".join(out) + "\n").encode("utf-8")
 
     os.makedirs(os.path.dirname(partition.part_path), exist_ok=True)
-    _write_atomically(partition.part_path, converted())
+    write_atomically(partition.part_path, converted())
     return len(lines)
 
 
@@ -150,7 +132,7 @@ def _join_parts(output: str, partitions: Sequence[Partition]) -> None:
                         break
                     yield block
 
-    _write_atomically(output, chunks())
+    write_atomically(output, chunks())
 
 
 def convert_files(
