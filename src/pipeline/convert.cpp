@@ -45,24 +45,28 @@ std::string convert(const Pipeline& p, std::string_view text) {
 
 namespace {
 
-// Runs resolve_token over the tokens of `text`; make(token, resolution,
-// lang) builds each record.
+// Resolves every token of `text`; make(token, view, lang) builds each record,
+// copying from the views only what the record keeps.
 template <class Record, class Make>
 std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, Make make) {
     std::vector<Record> records;
     if (text.empty()) return records;
-    TokenMemo memo(text.size());  // token -> index of its first record
+    records.reserve(text.size() / 4 + 1);  // a guess: about one token per two Han characters
+    TokenMemo memo(text.size());            // token -> index of its first record
+    ResolvedView view;
     for_each_token(p, text, [&](const TokenRef& t) {
-        if (t.han) {
-            if (const std::uint64_t* seen = memo.find(t.text)) {
-                records.push_back(records[*seen]);
-                return;
-            }
-            memo.remember(t.text, records.size());
-            records.push_back(make(std::string(t.text), resolve_token(p, t), "yue"));
+        if (!t.han) {
+            resolve_view(p, t, view);
+            records.push_back(make(t.text, view, classify_lang(t.text)));
             return;
         }
-        records.push_back(make(std::string(t.text), resolve_token(p, t), classify_lang(t.text)));
+        if (const std::uint64_t* seen = memo.find(t.text)) {
+            records.push_back(records[*seen]);
+            return;
+        }
+        memo.remember(t.text, records.size());
+        resolve_view(p, t, view);
+        records.push_back(make(t.text, view, "yue"));
     });
     return records;
 }
@@ -70,16 +74,16 @@ std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, Make m
 }  // namespace
 
 std::vector<DetailedToken> convert_detailed(const Pipeline& p, std::string_view text) {
-    return resolve_all<DetailedToken>(p, text, [](std::string token, Resolution r, const char* lang) {
-        return DetailedToken{std::move(token), std::move(r.candidates.front()), lang, std::move(r.confidence),
-                             std::move(r.source)};
+    return resolve_all<DetailedToken>(p, text, [](std::string_view token, const ResolvedView& r, const char* lang) {
+        return DetailedToken{std::string(token), std::string(r.first_candidate()), lang, std::string(r.confidence),
+                             std::string(r.source)};
     });
 }
 
 std::vector<CandidateToken> convert_candidates(const Pipeline& p, std::string_view text) {
-    return resolve_all<CandidateToken>(p, text, [](std::string token, Resolution r, const char* lang) {
-        return CandidateToken{std::move(token), std::move(r.candidates), lang, std::move(r.confidence),
-                              std::move(r.source)};
+    return resolve_all<CandidateToken>(p, text, [](std::string_view token, const ResolvedView& r, const char* lang) {
+        return CandidateToken{std::string(token), r.candidates(), lang, std::string(r.confidence),
+                              std::string(r.source)};
     });
 }
 

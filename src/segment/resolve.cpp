@@ -11,11 +11,11 @@ namespace {
 // label, only a missing entry (or file) takes the fallback. Sidecars are
 // built over the same keys as the table they describe, so the entry index
 // found there is tried first.
-std::string label(const std::optional<MappedDict>& sidecar, std::string_view key, std::optional<std::uint64_t> hint,
-                  const char* fallback) {
+std::string_view label(const std::optional<MappedDict>& sidecar, std::string_view key,
+                       std::optional<std::uint64_t> hint, std::string_view fallback) noexcept {
     if (!sidecar) return fallback;
     auto value = hint ? sidecar->get_hinted(key, *hint) : sidecar->get(key);
-    return value ? std::string(*value) : std::string(fallback);
+    return value ? *value : fallback;
 }
 
 // Index and value of `key` in an optional table.
@@ -39,14 +39,6 @@ bool is_one_char(std::string_view token) noexcept {
     return !token.empty() && utf8::char_length(token, 0) == token.size();
 }
 
-Resolution single(std::string reading, std::string confidence, std::string source) {
-    Resolution r;
-    r.candidates.push_back(std::move(reading));
-    r.confidence = std::move(confidence);
-    r.source = std::move(source);
-    return r;
-}
-
 }  // namespace
 
 std::vector<std::string> split_candidates(std::string_view value) {
@@ -63,35 +55,69 @@ std::vector<std::string> split_candidates(std::string_view value) {
     }
 }
 
-Resolution resolve_token(const Pipeline& p, const TokenRef& ref) {
+std::string_view ResolvedView::first_candidate() const noexcept {
+    return is_list ? value.substr(0, value.find('|')) : value;
+}
+
+std::vector<std::string> ResolvedView::candidates() const {
+    if (is_list) return split_candidates(value);
+    return std::vector<std::string>{std::string(value)};
+}
+
+void resolve_view(const Pipeline& p, const TokenRef& ref, ResolvedView& out) {
     std::string_view token = ref.text;
-    if (!ref.han) return single(std::string(token), "certain", "passthrough");
+    out.is_list = false;
+    out.confidence = "certain";
+    if (!ref.han) {
+        out.value = token;
+        out.source = "passthrough";
+        return;
+    }
     if (!p.user_dict.empty()) {
-        if (auto reading = p.user_dict.get(token)) return single(std::string(*reading), "certain", "user_dict");
+        if (auto reading = p.user_dict.get(token)) {
+            out.value = *reading;
+            out.source = "user_dict";
+            return;
+        }
     }
     if (auto hit = find_value(ptr(p.word_candidates), token)) {
-        return Resolution{split_candidates(hit->value), label(p.word_candidates_confidence, token, hit->entry, "tied"),
-                          label(p.word_source, token, ref.word_entry, "unknown")};
+        out.value = hit->value;
+        out.is_list = true;
+        out.confidence = label(p.word_candidates_confidence, token, hit->entry, "tied");
+        out.source = label(p.word_source, token, ref.word_entry, "unknown");
+        return;
     }
     if (ref.word_entry) {
         if (auto reading = p.word.value_at(*ref.word_entry)) {
-            return single(std::string(*reading), "certain", label(p.word_source, token, ref.word_entry, "unknown"));
+            out.value = *reading;
+            out.source = label(p.word_source, token, ref.word_entry, "unknown");
+            return;
         }
     }
     if (is_one_char(token)) {
         if (auto hit = find_value(ptr(p.char_candidates), token)) {
-            return Resolution{split_candidates(hit->value),
-                              label(p.char_candidates_confidence, token, hit->entry, "tied"),
-                              label(p.char_source, token, std::nullopt, "unknown")};
+            out.value = hit->value;
+            out.is_list = true;
+            out.confidence = label(p.char_candidates_confidence, token, hit->entry, "tied");
+            out.source = label(p.char_source, token, std::nullopt, "unknown");
+            return;
         }
         if (auto hit = find_value(&p.char_, token)) {
-            return single(std::string(hit->value), "certain", label(p.char_source, token, hit->entry, "unknown"));
+            out.value = hit->value;
+            out.source = label(p.char_source, token, hit->entry, "unknown");
+            return;
         }
     }
-    std::string reading;
-    append_plain_reading(reading, ref, p.word, p.char_, p.user_dict);
-    const char* source = reading == token ? "unresolved" : "char_fallback";
-    return single(std::move(reading), "certain", source);
+    out.computed.clear();
+    append_plain_reading(out.computed, ref, p.word, p.char_, p.user_dict);
+    out.value = out.computed;
+    out.source = out.computed == token ? "unresolved" : "char_fallback";
+}
+
+Resolution resolve_token(const Pipeline& p, const TokenRef& ref) {
+    ResolvedView view;
+    resolve_view(p, ref, view);
+    return Resolution{view.candidates(), std::string(view.confidence), std::string(view.source)};
 }
 
 Resolution resolve_token(const Pipeline& p, std::string_view token) {

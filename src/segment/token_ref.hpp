@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/utf8.hpp"
 #include "dict/lookup/mapped_dict.hpp"
@@ -54,5 +56,22 @@ void append_plain_reading(std::string& out, const TokenRef& token, const MappedD
 
 struct Pipeline;
 Resolution resolve_token(const Pipeline& pipeline, const TokenRef& token);
+
+// A resolution as views into the mapped files, the user dictionary, static
+// labels or its own `computed` reading, for callers that copy only what they
+// keep. Filled in place (its views may point into itself); valid while the
+// pipeline and the token's text live.
+struct ResolvedView {
+    std::string_view value;       // one reading, or a candidates value when is_list
+    bool is_list = false;         // value holds readings joined by '|'
+    std::string_view confidence;
+    std::string_view source;
+    std::string computed;         // the character-by-character reading, when that was the answer
+
+    std::string_view first_candidate() const noexcept;
+    std::vector<std::string> candidates() const;
+};
+
+void resolve_view(const Pipeline& pipeline, const TokenRef& token, ResolvedView& out);
 
 }  // namespace merrow
