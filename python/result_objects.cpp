@@ -49,8 +49,13 @@ PyObject* record_tuple(std::string& token, PyObject* second, std::string& lang, 
     return tuple;
 }
 
+// `only_str`: the tuples hold nothing but str, so they can never be part of
+// a reference cycle. The collector would untrack each such tuple at its first
+// pass over it; untracking it at once spares every collection during a large
+// conversion from walking it. (The candidates tuples hold a list and stay
+// tracked.)
 template <class Record, class Second>
-PyObject* records_to_list(std::vector<Record>& records, Second second) {
+PyObject* records_to_list(std::vector<Record>& records, Second second, bool only_str) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(records.size()));
     if (list == nullptr) return nullptr;
     for (std::size_t i = 0; i < records.size(); ++i) {
@@ -60,6 +65,7 @@ PyObject* records_to_list(std::vector<Record>& records, Second second) {
             Py_DecRef(list);
             return nullptr;
         }
+        if (only_str) PyObject_GC_UnTrack(tuple);
         PyList_SetItem(list, static_cast<Py_ssize_t>(i), tuple);
     }
     return list;
@@ -72,11 +78,11 @@ PyObject* to_str(const std::string& s) {
 }
 
 PyObject* to_list(std::vector<DetailedToken>& records) {
-    return records_to_list(records, [](DetailedToken& r) { return take_str(r.jyutping); });
+    return records_to_list(records, [](DetailedToken& r) { return take_str(r.jyutping); }, true);
 }
 
 PyObject* to_list(std::vector<CandidateToken>& records) {
-    return records_to_list(records, [](CandidateToken& r) { return str_list(r.candidate_readings); });
+    return records_to_list(records, [](CandidateToken& r) { return str_list(r.candidate_readings); }, false);
 }
 
 }  // namespace merrow::py
