@@ -20,19 +20,11 @@ import re
 from dataclasses import dataclass
 from typing import List, Optional, Sequence, Tuple
 
+from merrow.cjyp import is_han
+
 _SYLLABLE = re.compile(r"[a-z]+[1-6]")
 _DIGIT = re.compile(r"[0-9\uff10-\uff19]")
 _VOWELS = "aeiou"
-
-
-def is_han(ch: str) -> bool:
-    cp = ord(ch)
-    return (
-        0x4E00 <= cp <= 0x9FFF
-        or 0x3400 <= cp <= 0x4DBF
-        or 0x20000 <= cp <= 0x2A6DF
-        or 0xF900 <= cp <= 0xFAFF
-    )
 
 
 def normalise(syllable: str) -> str:

@@ -6,16 +6,7 @@ import pytest
 
 from merrow import cjyp
 
-FILE_NAMES = (
-    "word",
-    "char",
-    "word_candidates",
-    "char_candidates",
-    "word_candidates_confidence",
-    "char_candidates_confidence",
-    "word_source",
-    "char_source",
-)
+FILE_NAMES = cjyp.TABLE_NAMES
 
 
 def write_data_dir(path, **tables):

@@ -9,16 +9,7 @@ import pytest
 import merrow
 from merrow import cjyp
 
-TABLES = (
-    "word",
-    "char",
-    "word_candidates",
-    "char_candidates",
-    "word_candidates_confidence",
-    "char_candidates_confidence",
-    "word_source",
-    "char_source",
-)
+TABLES = cjyp.TABLE_NAMES
 SOURCES = {"rime", "tojyutping", "tojyutping_tiebreak", "oral_hk", "unihan"}
 SYLLABLE = re.compile(r"[a-z]+[1-6]")
 

@@ -15,14 +15,7 @@ from _merrow import PyPipeline
 from merrow import cjyp
 
 ENOENT_MESSAGE = f"{os.strerror(errno.ENOENT)} (os error 2)"
-SIDECARS = (
-    "word_candidates",
-    "char_candidates",
-    "word_candidates_confidence",
-    "char_candidates_confidence",
-    "word_source",
-    "char_source",
-)
+SIDECARS = cjyp.TABLE_NAMES[2:]
 
 WORD = {"香港": "hoeng1 gong2", "中": "W-zung1"}
 CHAR = {"香": "hoeng1", "港": "gong2", "中": "zung1", "國": "gwok3"}

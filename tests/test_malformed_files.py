@@ -16,16 +16,7 @@ from merrow import cjyp
 
 HEADER = struct.Struct("<4sIII")
 ENTRY = struct.Struct("<IHIH")
-TABLES = (
-    "word",
-    "char",
-    "word_candidates",
-    "char_candidates",
-    "word_candidates_confidence",
-    "char_candidates_confidence",
-    "word_source",
-    "char_source",
-)
+TABLES = cjyp.TABLE_NAMES
 
 CHAR = {"中": "zung1", "國": "gwok3", "人": "jan4"}
 ZHONG = "中".encode()

@@ -20,6 +20,8 @@ from __future__ import annotations
 from dataclasses import dataclass, field
 from typing import Dict, Iterable, List, Mapping, Optional, Sequence, Tuple
 
+from merrow.cjyp import TABLE_NAMES, is_han
+
 MAX_WORD_CHARS = 10
 
 DEFAULT_LAYER_ORDER = ("oral_hk", "tojyutping", "rime", "unihan")
@@ -39,27 +41,6 @@ def expand_order(layer_order: Sequence[str]) -> Tuple[str, ...]:
         order.insert(order.index("tojyutping") + 1, "tojyutping_tiebreak")
     return tuple(order)
 
-TABLE_NAMES = (
-    "word",
-    "char",
-    "word_candidates",
-    "char_candidates",
-    "word_candidates_confidence",
-    "char_candidates_confidence",
-    "word_source",
-    "char_source",
-)
-
-
-def is_han(ch: str) -> bool:
-    """The Han ranges the engine reads through its dictionaries."""
-    cp = ord(ch)
-    return (
-        0x4E00 <= cp <= 0x9FFF
-        or 0x3400 <= cp <= 0x4DBF
-        or 0x20000 <= cp <= 0x2A6DF
-        or 0xF900 <= cp <= 0xFAFF
-    )
 
 
 def is_usable_key(key: str) -> bool:
