@@ -1,6 +1,7 @@
 // Text -> tokens: punctuation pass (when enabled), number pass, run split.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,24 +36,25 @@ constexpr RunKind run_kind(char32_t c) noexcept {
     return RunKind::Other;
 }
 
-inline constexpr std::size_t kFirstCharMemoMinBytes = 192;
+inline constexpr std::size_t kPrefixMemoMinBytes = 192;
 
 // Stage 3 over views: calls visit(TokenRef) for every token of `expanded`,
 // in order. Runs are contiguous byte ranges, so no run buffer is filled.
 template <class Visit>
 void for_each_run_token(std::string_view expanded, const MappedDict& word, const UserDict& user_dict, Visit&& visit) {
-    // Longer texts repeat their characters: remember each first character's
-    // key range for this text. Short ones are not worth clearing the memo.
-    std::optional<MappedDict::FirstCharRanges> ranges;
-    if (expanded.size() >= kFirstCharMemoMinBytes) ranges.emplace();
-    MappedDict::FirstCharRanges* memo = ranges ? &*ranges : nullptr;
+    // Longer texts repeat their characters and character pairs: remember
+    // the key range of each for this text, in a memo that grows with the
+    // text. Short texts are not worth clearing it.
+    std::optional<MappedDict::PrefixRanges> ranges;
+    if (expanded.size() >= kPrefixMemoMinBytes) ranges.emplace(std::max<std::size_t>(expanded.size() / 4, 64));
+    MappedDict::PrefixRanges* memo = ranges ? &*ranges : nullptr;
     std::size_t run_start = 0, run_end = 0;
     RunKind current = RunKind::Other;
     auto flush = [&] {
         std::string_view run = expanded.substr(run_start, run_end - run_start);
         if (run.empty()) return;
         if (current == RunKind::Han) for_each_han_token(run, word, user_dict, visit, memo);
-        else if (current == RunKind::Latin) visit(TokenRef{run, false, std::nullopt});
+        else if (current == RunKind::Latin) visit(TokenRef{run, false, std::nullopt, memo});
     };
     for (std::size_t pos = 0; pos < expanded.size();) {
         std::size_t start = pos;
@@ -67,7 +69,7 @@ void for_each_run_token(std::string_view expanded, const MappedDict& word, const
         run_end = kind != RunKind::Other ? pos : start;
         current = kind;
         if (kind == RunKind::Other && !is_white_space(c)) {
-            visit(TokenRef{expanded.substr(start, pos - start), false, std::nullopt});
+            visit(TokenRef{expanded.substr(start, pos - start), false, std::nullopt, memo});
         }
     }
     flush();

@@ -11,10 +11,10 @@ namespace {
 // label, only a missing entry (or file) takes the fallback. Sidecars are
 // built over the same keys as the table they describe, so the entry index
 // found there is tried first.
-std::string_view label(const std::optional<MappedDict>& sidecar, std::string_view key,
+std::string_view label(const std::optional<MappedDict>& sidecar, const TokenRef& ref,
                        std::optional<std::uint64_t> hint, std::string_view fallback) noexcept {
     if (!sidecar) return fallback;
-    auto value = hint ? sidecar->get_hinted(key, *hint) : sidecar->get(key);
+    auto value = hint ? sidecar->get_hinted(ref.text, *hint, ref.ranges) : sidecar->get(ref.text, ref.ranges);
     return value ? *value : fallback;
 }
 
@@ -24,9 +24,9 @@ struct Hit {
     std::string_view value;
 };
 
-std::optional<Hit> find_value(const MappedDict* dict, std::string_view key) noexcept {
+std::optional<Hit> find_value(const MappedDict* dict, const TokenRef& ref) noexcept {
     if (dict == nullptr) return std::nullopt;
-    auto entry = dict->find(key);
+    auto entry = dict->find(ref.text, ref.ranges);
     if (!entry) return std::nullopt;
     auto value = dict->value_at(*entry);
     if (!value) return std::nullopt;
@@ -80,31 +80,31 @@ void resolve_view(const Pipeline& p, const TokenRef& ref, ResolvedView& out) {
             return;
         }
     }
-    if (auto hit = find_value(ptr(p.word_candidates), token)) {
+    if (auto hit = find_value(ptr(p.word_candidates), ref)) {
         out.value = hit->value;
         out.is_list = true;
-        out.confidence = label(p.word_candidates_confidence, token, hit->entry, "tied");
-        out.source = label(p.word_source, token, ref.word_entry, "unknown");
+        out.confidence = label(p.word_candidates_confidence, ref, hit->entry, "tied");
+        out.source = label(p.word_source, ref, ref.word_entry, "unknown");
         return;
     }
     if (ref.word_entry) {
         if (auto reading = p.word.value_at(*ref.word_entry)) {
             out.value = *reading;
-            out.source = label(p.word_source, token, ref.word_entry, "unknown");
+            out.source = label(p.word_source, ref, ref.word_entry, "unknown");
             return;
         }
     }
     if (is_one_char(token)) {
-        if (auto hit = find_value(ptr(p.char_candidates), token)) {
+        if (auto hit = find_value(ptr(p.char_candidates), ref)) {
             out.value = hit->value;
             out.is_list = true;
-            out.confidence = label(p.char_candidates_confidence, token, hit->entry, "tied");
-            out.source = label(p.char_source, token, std::nullopt, "unknown");
+            out.confidence = label(p.char_candidates_confidence, ref, hit->entry, "tied");
+            out.source = label(p.char_source, ref, std::nullopt, "unknown");
             return;
         }
-        if (auto hit = find_value(&p.char_, token)) {
+        if (auto hit = find_value(&p.char_, ref)) {
             out.value = hit->value;
-            out.source = label(p.char_source, token, hit->entry, "unknown");
+            out.source = label(p.char_source, ref, hit->entry, "unknown");
             return;
         }
     }

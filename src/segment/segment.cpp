@@ -51,9 +51,9 @@ void append_plain_reading(std::string& out, const TokenRef& token, const MappedD
         std::optional<std::string_view> piece;
         if (!single) {
             if (use_user) piece = user_dict.get(c);
-            if (!piece) piece = word.get(c);
+            if (!piece) piece = word.get(c, token.ranges);
         }
-        if (!piece) piece = char_.get(c);
+        if (!piece) piece = char_.get(c, token.ranges);
         if (!empty) out.push_back(' ');
         std::size_t before = out.size();
         out.append(piece ? *piece : c);

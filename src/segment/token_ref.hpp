@@ -19,6 +19,8 @@ struct TokenRef {
     std::string_view text;
     bool han;                                 // holds at least one Han character
     std::optional<std::uint64_t> word_entry;  // its entry in word.bin; none when it is no key there
+    // The conversion's memo of key ranges, for the lookups that read it.
+    MappedDict::PrefixRanges* ranges = nullptr;
 };
 
 // A token seen from outside the segmenter: its facts are looked up.
@@ -31,7 +33,7 @@ inline TokenRef describe_token(std::string_view token, const MappedDict& word) {
 // longer of the word.bin and user-dictionary matches, else one character.
 template <class Visit>
 void for_each_han_token(std::string_view run, const MappedDict& word, const UserDict& user_dict, Visit&& visit,
-                        MappedDict::FirstCharRanges* ranges = nullptr) {
+                        MappedDict::PrefixRanges* ranges = nullptr) {
     const bool use_user = !user_dict.empty() && user_dict.max_key_chars() > 0;
     while (!run.empty()) {
         auto word_match = word.longest_prefix_match(run, MAX_WORD_CHARS, ranges);
@@ -45,7 +47,7 @@ void for_each_han_token(std::string_view run, const MappedDict& word, const User
         if (length == 0) length = utf8::char_length(run, 0);
         std::optional<std::uint64_t> entry;
         if (word_match && length == word_length) entry = word_match->entry;
-        visit(TokenRef{run.substr(0, length), true, entry});
+        visit(TokenRef{run.substr(0, length), true, entry, ranges});
         run.remove_prefix(length);
     }
 }

@@ -63,24 +63,41 @@ int main() {
         }
         const MappedDict& d = opened.value();
         bool ok = true;
-        // One memo of first-character ranges shared by all texts of a table,
-        // as a conversion shares it across its positions.
-        MappedDict::FirstCharRanges ranges;
+        // Memos of prefix ranges shared by all texts of a table, as a
+        // conversion shares one across its positions: one roomy, and one so
+        // small that prefixes keep evicting each other.
+        MappedDict::PrefixRanges ranges, crowded(2);
         for (int t = 0; t < 500 && ok; ++t) {
             std::string text = random_string(rng, 14);
             for (std::size_t max_chars : {1, 3, 10, 16}) {
                 auto got = d.longest_prefix(text, max_chars);
-                auto memoised = d.longest_prefix_match(text, max_chars, &ranges);
                 auto want = reference_longest_prefix(d, text, max_chars);
                 // The entry found must hold exactly the matched prefix.
-                bool memo_ok = memoised ? (want && memoised->length == *want &&
-                                           d.find(text.substr(0, memoised->length)) == memoised->entry)
-                                        : !want;
+                auto matches = [&](const std::optional<MappedDict::PrefixMatch>& m) {
+                    return m ? (want && m->length == *want && d.find(text.substr(0, m->length)) == m->entry) : !want;
+                };
+                bool memo_ok = matches(d.longest_prefix_match(text, max_chars, &ranges)) &&
+                               matches(d.longest_prefix_match(text, max_chars, &crowded)) &&
+                               matches(d.longest_prefix_match(text, max_chars));
+                // Exact searches through the memos agree with plain ones, for
+                // every prefix of the text and for keys of the table itself.
+                for (std::size_t end = 0; end <= text.size() && memo_ok; end += merrow::utf8::char_length(text, end)) {
+                    std::string_view prefix = std::string_view(text).substr(0, end);
+                    memo_ok = d.find(prefix, &ranges) == d.find(prefix) && d.find(prefix, &crowded) == d.find(prefix);
+                    if (end == text.size()) break;
+                }
                 if (got != want || !memo_ok) {
                     std::printf("round %d: text %s max %zu: got %zd want %zd\n", round, text.c_str(), max_chars,
                                 got ? static_cast<ssize_t>(*got) : -1, want ? static_cast<ssize_t>(*want) : -1);
                     ok = false;
                 }
+            }
+        }
+        for (const auto& entry : table) {
+            if (!ok) break;
+            if (d.find(entry.first, &ranges) != d.find(entry.first)) {
+                std::printf("round %d: memoised find of key %s differs\n", round, entry.first.c_str());
+                ok = false;
             }
         }
         ok ? ++passed : ++failed;

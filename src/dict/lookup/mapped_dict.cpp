@@ -36,6 +36,14 @@ inline int compare_bytes(const char* a, const char* b, std::size_t n) noexcept {
     return 0;
 }
 
+// Bytewise order of two whole strings, the shorter first on a tie.
+inline int compare_rest(std::string_view a, std::string_view b) noexcept {
+    std::size_t common = a.size() < b.size() ? a.size() : b.size();
+    int cmp = compare_bytes(a.data(), b.data(), common);
+    if (cmp != 0) return cmp;
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
 Error os_error(int code) {
     return Error{std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")"};
 }
@@ -162,19 +170,40 @@ std::optional<std::uint64_t> MappedDict::find(std::string_view key) const noexce
         // An entry whose key lies outside the pool sorts as the empty key and
         // never matches.
         auto entry_key = key_at(mid);
-        int cmp;
-        if (!entry_key) {
-            cmp = -1;
-        } else {
-            std::size_t common = entry_key->size() < key.size() ? entry_key->size() : key.size();
-            cmp = compare_bytes(entry_key->data(), key.data(), common);
-            if (cmp == 0) cmp = entry_key->size() < key.size() ? -1 : (entry_key->size() > key.size() ? 1 : 0);
-        }
+        int cmp = entry_key ? compare_rest(*entry_key, key) : -1;
         if (cmp > 0) hi = mid;
         else if (cmp < 0) lo = mid + 1;
         else return mid;
     }
     return std::nullopt;
+}
+
+std::optional<std::uint64_t> MappedDict::find(std::string_view key, PrefixRanges* ranges) const noexcept {
+    const std::size_t from = key.empty() ? 0 : utf8::char_length(key, 0);
+    // A one-character key is searched for once per conversion at most (its
+    // token's reading is remembered), so its range is not worth remembering.
+    if (ranges == nullptr || from == key.size() || entry_count_ == 0) return find(key);
+    std::uint64_t lo = 0, hi = entry_count_;
+    narrow_memoised(lo, hi, key, 0, key.substr(0, from), ranges);
+    // The keys of [lo, hi) all start with the key's first character.
+    std::string_view rest = key.substr(from);
+    while (lo < hi) {
+        std::uint64_t mid = lo + (hi - lo) / 2;
+        auto entry_key = key_at(mid);
+        // In a well-formed table every key here is at least `from` bytes
+        // long; a short one (a corrupt file) sorts first, as in narrow().
+        int cmp = entry_key && entry_key->size() >= from ? compare_rest(entry_key->substr(from), rest) : -1;
+        if (cmp > 0) hi = mid;
+        else if (cmp < 0) lo = mid + 1;
+        else return mid;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string_view> MappedDict::get(std::string_view key, PrefixRanges* ranges) const noexcept {
+    auto index = find(key, ranges);
+    if (!index) return std::nullopt;
+    return value_at(*index);
 }
 
 std::optional<std::string_view> MappedDict::get(std::string_view key) const noexcept {
@@ -201,19 +230,53 @@ std::optional<std::size_t> MappedDict::longest_prefix(std::string_view text, std
     return match->length;
 }
 
-void MappedDict::first_char_range(std::string_view piece, std::uint64_t& lo, std::uint64_t& hi) const noexcept {
+void MappedDict::narrow(std::uint64_t& lo, std::uint64_t& hi, std::size_t from,
+                        std::string_view piece) const noexcept {
     std::uint64_t a = lo, b = hi;
     while (a < b) {  // first key whose tail is not below the piece
         std::uint64_t mid = a + (b - a) / 2;
-        if (compare_tail(mid, 0, piece) < 0) a = mid + 1;
+        if (compare_tail(mid, from, piece) < 0) a = mid + 1;
         else b = mid;
     }
     lo = a;
-    if (lo == hi || compare_tail(lo, 0, piece) != 0) {
+    if (lo == hi || compare_tail(lo, from, piece) != 0) {
         hi = lo;
         return;
     }
-    hi = narrow_upper(lo, hi, 0, piece);
+    hi = narrow_upper(lo, hi, from, piece);
+}
+
+MappedDict::PrefixRanges::PrefixRanges(std::size_t slots) noexcept {
+    std::size_t n = 1;
+    while (n < slots && n < kMaxSlots) n *= 2;
+    mask_ = n - 1;
+    for (std::size_t i = 0; i < n; ++i) slots_[i].table = nullptr;
+}
+
+MappedDict::PrefixRanges::Slot* MappedDict::PrefixRanges::lookup(const MappedDict* table, std::uint64_t bytes,
+                                                                   std::uint32_t length) noexcept {
+    std::uint64_t h = (bytes ^ length ^ (reinterpret_cast<std::uintptr_t>(table) >> 4)) * 0x9E3779B97F4A7C15ull;
+    return &slots_[static_cast<std::size_t>(h >> 40) & mask_];
+}
+
+void MappedDict::narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::string_view text, std::size_t from,
+                                 std::string_view piece, PrefixRanges* ranges) const noexcept {
+    const std::size_t end = from + piece.size();
+    if (ranges == nullptr || end > 8) {
+        narrow(lo, hi, from, piece);
+        return;
+    }
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 0; i < end; ++i) bytes = (bytes << 8) | static_cast<unsigned char>(text[i]);
+    auto* slot = ranges->lookup(this, bytes, static_cast<std::uint32_t>(end));
+    if (slot->table == this && slot->length == end && slot->bytes == bytes) {
+        lo = slot->lo;
+        hi = slot->hi;
+        return;
+    }
+    narrow(lo, hi, from, piece);
+    *slot = {this, bytes, static_cast<std::uint32_t>(end), static_cast<std::uint32_t>(lo),
+             static_cast<std::uint32_t>(hi)};
 }
 
 // First index of [lo, hi) whose tail is above the piece, given that entry lo
@@ -239,56 +302,36 @@ std::uint64_t MappedDict::narrow_upper(std::uint64_t lo, std::uint64_t hi, std::
 }
 
 std::optional<MappedDict::PrefixMatch> MappedDict::longest_prefix_match(std::string_view text, std::size_t max_chars,
-                                                                        FirstCharRanges* ranges) const noexcept {
+                                                                        PrefixRanges* ranges) const noexcept {
     // Keys are sorted bytewise, so the keys that start with a given prefix of
     // the text form one contiguous range. Each character narrows that range
     // with two searches inside it; when the first key of the range is the
     // prefix itself, the prefix is a key. An empty range ends the search.
+    // The first two characters' ranges go through the caller's memo.
     std::optional<PrefixMatch> best;
     if (max_chars == 0 || text.empty() || entry_count_ == 0) return best;
-    std::size_t pos = utf8::char_length(text, 0);
-    std::string_view first = text.substr(0, pos);
     std::uint64_t lo = 0, hi = entry_count_;
-    std::uint32_t packed = 0;
-    for (unsigned char b : first) packed = (packed << 8) | b;
-    if (ranges != nullptr && packed != 0) {
-        auto& slot = ranges->slots[(packed * 2654435761u >> 24) % FirstCharRanges::kSlots];
-        if (slot.character == packed) {
-            lo = slot.lo;
-            hi = slot.hi;
-        } else {
-            first_char_range(first, lo, hi);
-            slot = {packed, static_cast<std::uint32_t>(lo), static_cast<std::uint32_t>(hi)};
-        }
-    } else {
-        first_char_range(first, lo, hi);
-    }
-    for (std::size_t chars = 1;; ++chars) {
+    std::size_t pos = 0;
+    for (std::size_t chars = 0;; ++chars) {
+        std::string_view piece = text.substr(pos, utf8::char_length(text, pos));
+        if (chars < 2) narrow_memoised(lo, hi, text, pos, piece, ranges);
+        else narrow(lo, hi, pos, piece);
         if (lo == hi) break;
+        pos += piece.size();
         auto key = key_at(lo);
         if (key && key->size() == pos) best = PrefixMatch{pos, lo};
-        if (chars == max_chars || pos == text.size()) break;
-        std::string_view piece = text.substr(pos, utf8::char_length(text, pos));
-        std::uint64_t a = lo, b = hi;
-        while (a < b) {  // first key whose tail is not below the piece
-            std::uint64_t mid = a + (b - a) / 2;
-            if (compare_tail(mid, pos, piece) < 0) a = mid + 1;
-            else b = mid;
-        }
-        lo = a;
-        if (lo == hi || compare_tail(lo, pos, piece) != 0) break;
-        hi = narrow_upper(lo, hi, pos, piece);
-        pos += piece.size();
+        if (chars + 1 == max_chars || pos == text.size()) break;
     }
     return best;
 }
 
-std::optional<std::string_view> MappedDict::get_hinted(std::string_view key, std::uint64_t hint) const noexcept {
+std::optional<std::string_view> MappedDict::get_hinted(std::string_view key, std::uint64_t hint,
+                                                       PrefixRanges* ranges) const noexcept {
     if (hint < entry_count_) {
         auto k = key_at(hint);
         if (k && *k == key) return value_at(hint);
     }
-    return get(key);
+    return get(key, ranges);
 }
 
 }  // namespace merrow

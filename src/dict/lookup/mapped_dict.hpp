@@ -43,29 +43,50 @@ public:
         std::size_t length;
         std::uint64_t entry;
     };
-    // The key range that each first character selects, remembered by a
-    // caller for the length of one conversion: text repeats its characters,
-    // and the first character's range is the costly part of a search over
-    // the whole table. Owned by the caller, so the dictionary stays immutable.
-    struct FirstCharRanges {
+    // The key ranges that the first one and two characters of a search
+    // select, remembered by a caller for the length of one conversion: text
+    // repeats its characters and their pairs, and most searches end within
+    // two characters, so a repeated pair needs no binary search at all. An
+    // empty range is remembered too. One memo serves several tables. Owned
+    // by the caller, so the dictionaries stay immutable; a slot taken by
+    // another prefix is simply overwritten.
+    class PrefixRanges {
+    public:
+        static constexpr std::size_t kMaxSlots = 2048;
+        // Room for about `slots` prefixes (a power of two, at most kMaxSlots).
+        // The slots live inside the object, so a memo on the stack costs no
+        // allocation; only the slots in use are cleared.
+        explicit PrefixRanges(std::size_t slots = 256) noexcept;
+        PrefixRanges(const PrefixRanges&) = delete;
+        PrefixRanges& operator=(const PrefixRanges&) = delete;
+
+    private:
+        friend class MappedDict;
         struct Slot {
-            std::uint32_t character = 0;  // the character's UTF-8 bytes, packed; 0 = empty slot
-            std::uint32_t lo = 0;
-            std::uint32_t hi = 0;
+            const MappedDict* table;  // nullptr = empty slot
+            std::uint64_t bytes;      // the prefix's UTF-8 bytes, packed
+            std::uint32_t length;     // their count
+            std::uint32_t lo;
+            std::uint32_t hi;
         };
-        static constexpr std::size_t kSlots = 256;
-        Slot slots[kSlots];
+        Slot* lookup(const MappedDict* table, std::uint64_t bytes, std::uint32_t length) noexcept;
+        std::size_t mask_;
+        Slot slots_[kMaxSlots];
     };
 
     std::optional<PrefixMatch> longest_prefix_match(std::string_view text, std::size_t max_chars,
-                                                    FirstCharRanges* ranges = nullptr) const noexcept;
+                                                    PrefixRanges* ranges = nullptr) const noexcept;
 
     // get() for a key that is likely the key of entry `hint` (a table with the
     // same key set as the one the hint came from): one comparison when it is.
-    std::optional<std::string_view> get_hinted(std::string_view key, std::uint64_t hint) const noexcept;
+    std::optional<std::string_view> get_hinted(std::string_view key, std::uint64_t hint,
+                                               PrefixRanges* ranges = nullptr) const noexcept;
 
-    // Index of the entry whose key is exactly `key`.
+    // Index of the entry whose key is exactly `key`; with a memo, the range
+    // of its first character is taken from there.
     std::optional<std::uint64_t> find(std::string_view key) const noexcept;
+    std::optional<std::uint64_t> find(std::string_view key, PrefixRanges* ranges) const noexcept;
+    std::optional<std::string_view> get(std::string_view key, PrefixRanges* ranges) const noexcept;
     // Value of entry `index` (< entry_count()), with the checks of get().
     std::optional<std::string_view> value_at(std::uint64_t index) const noexcept;
 
@@ -75,8 +96,12 @@ private:
     // Key bytes of entry i, or nothing when its range is outside the pool.
     std::optional<std::string_view> key_at(std::uint64_t i) const noexcept;
     int compare_tail(std::uint64_t i, std::size_t from, std::string_view piece) const noexcept;
-    // [lo, hi) of the keys that start with `piece`; lo == hi when none.
-    void first_char_range(std::string_view piece, std::uint64_t& lo, std::uint64_t& hi) const noexcept;
+    // Narrows [lo, hi), whose keys share their first `from` bytes with the
+    // text, to the keys that continue with `piece`; lo == hi when none.
+    void narrow(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, std::string_view piece) const noexcept;
+    // narrow() through the caller's memo, for the prefix text[0, from + piece.size()).
+    void narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::string_view text, std::size_t from,
+                         std::string_view piece, PrefixRanges* ranges) const noexcept;
     std::uint64_t narrow_upper(std::uint64_t lo, std::uint64_t hi, std::size_t from,
                                std::string_view piece) const noexcept;
 
