@@ -9,6 +9,8 @@ namespace {
 
 const Parameter kTextParam[] = {{"text", true}};
 
+// flavour(pipeline, text) -> the new result object, or nullptr with the
+// interpreter's error set.
 template <class Flavour>
 PyObject* convert_one(const char* display_name, PyObject* self, PyObject* args, PyObject* kwargs,
                       Flavour flavour) {
@@ -18,27 +20,23 @@ PyObject* convert_one(const char* display_name, PyObject* self, PyObject* args, 
         if (bind_arguments(sig, args, kwargs, &slot) < 0) return nullptr;
         std::string text;
         if (convert_str_param(slot, "text", text) < 0) return nullptr;
-        auto result = flavour(pipeline_of(self), text);
-        if constexpr (std::is_same_v<decltype(result), std::string>) {
-            return to_str(result);
-        } else {
-            return to_list(result);
-        }
+        return flavour(pipeline_of(self), text);
     });
 }
 
 }  // namespace
 
 PyObject* method_convert(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_one("PyPipeline.convert()", self, args, kwargs, merrow::convert);
+    return convert_one("PyPipeline.convert()", self, args, kwargs,
+                       [](const Pipeline& p, std::string_view text) { return to_str(merrow::convert(p, text)); });
 }
 
 PyObject* method_convert_detailed(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_one("PyPipeline.convert_detailed()", self, args, kwargs, merrow::convert_detailed);
+    return convert_one("PyPipeline.convert_detailed()", self, args, kwargs, detailed_list);
 }
 
 PyObject* method_convert_candidates(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_one("PyPipeline.convert_candidates()", self, args, kwargs, merrow::convert_candidates);
+    return convert_one("PyPipeline.convert_candidates()", self, args, kwargs, candidates_list);
 }
 
 }  // namespace merrow::py

@@ -165,6 +165,26 @@ def test_results_are_fresh_objects(pipeline):
     assert pipeline.convert_detailed(text) == b
 
 
+@pytest.mark.parametrize("repeats", [1, 60])  # 60: long enough for repeated tokens to be remembered
+def test_records_of_repeated_tokens_are_separate_objects(pipeline, repeats):
+    text = "你好，好。" * repeats
+    once = [
+        ("你好", "nei5 hou2", "yue", "certain", "rime"),
+        ("，", "，", "punct", "certain", "passthrough"),
+        ("好", "hou2", "yue", "tied", "unknown"),
+        ("。", "。", "punct", "certain", "passthrough"),
+    ]
+    detailed = pipeline.convert_detailed(text)
+    candidates = pipeline.convert_candidates(text)
+    assert detailed == once * repeats
+    assert len({id(r) for r in detailed}) == len(detailed) == len(candidates)
+    lists = [r[1] for r in candidates if r[0] == "好"]
+    assert lists == [["hou2", "hou3"]] * repeats
+    assert len({id(lst) for lst in lists}) == repeats
+    lists[0].append("mutated")
+    assert lists[1:] == [["hou2", "hou3"]] * (repeats - 1)
+
+
 def test_result_types(pipeline):
     text = "你好 Hello，好丁"
     assert type(pipeline.convert(text)) is str

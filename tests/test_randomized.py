@@ -335,6 +335,19 @@ def test_with_punctuation_pass(pipelines, text):
     assert tokens == ref_tokenize(normalised)
 
 
+# Long texts: past a couple of hundred bytes a conversion remembers the
+# readings of repeated tokens and the key ranges of repeated characters.
+LONG_TEXT = st.lists(
+    st.one_of(st.sampled_from(PIECES + NUMBER_PIECES + sorted(PUNCTUATION_PASS)), ANY_CHAR), min_size=150, max_size=300
+).map("".join)
+
+
+@settings(SETTINGS, max_examples=60)
+@given(text=LONG_TEXT, punc_norm=st.booleans())
+def test_long_text(pipelines, text, punc_norm):
+    check_against_model(pipelines[punc_norm], text)
+
+
 @pytest.mark.parametrize(
     "text, expected",
     [

@@ -5,6 +5,7 @@
 #include "pipeline/pipeline.hpp"
 #include "segment/segment.hpp"
 #include "segment/token_ref.hpp"
+#include "pipeline/record_stream.hpp"
 #include "pipeline/token_memo.hpp"
 
 namespace merrow {
@@ -45,28 +46,17 @@ std::string convert(const Pipeline& p, std::string_view text) {
 
 namespace {
 
-// Resolves every token of `text`; make(token, view, lang) builds each record,
-// copying from the views only what the record keeps.
+// The records of `text`; make(token, view, lang) builds each new one, copying
+// from the views only what the record keeps, and a repeated token's record
+// is copied from its first.
 template <class Record, class Make>
 std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, Make make) {
     std::vector<Record> records;
     if (text.empty()) return records;
     records.reserve(text.size() / 4 + 1);  // a guess: about one token per two Han characters
-    TokenMemo memo(text.size());            // token -> index of its first record
-    ResolvedView view;
-    for_each_token(p, text, [&](const TokenRef& t) {
-        if (!t.han) {
-            resolve_view(p, t, view);
-            records.push_back(make(t.text, view, classify_lang(t.text)));
-            return;
-        }
-        if (const std::uint64_t* seen = memo.find(t.text)) {
-            records.push_back(records[*seen]);
-            return;
-        }
-        memo.remember(t.text, records.size());
-        resolve_view(p, t, view);
-        records.push_back(make(t.text, view, "yue"));
+    for_each_record(p, text, [&](const RecordRef& r) {
+        if (r.resolution == nullptr) records.push_back(records[r.earlier]);
+        else records.push_back(make(r.token, *r.resolution, r.lang));
     });
     return records;
 }
