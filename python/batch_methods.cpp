@@ -1,6 +1,6 @@
 // convert_batch and friends: copy every text out of the list, convert them on
-// the worker pool (each result into the slot of its index), then build the
-// result list in input order.
+// the worker pool (each result into the slot of its index), and fill the
+// result list by index as ranges of results are ready.
 #include <string>
 #include <vector>
 
@@ -28,6 +28,21 @@ int copy_texts(PyObject* list, std::vector<std::string>& texts) {
     return 0;
 }
 
+// The Python object of one text's result, whose engine copy is released;
+// nullptr with the interpreter's error set on failure.
+template <class Slot>
+PyObject* result_object(Slot& result) noexcept {
+    try {
+        PyObject* item;
+        if constexpr (std::is_same_v<Slot, std::string>) item = to_str(result);
+        else item = to_list(result);
+        Slot().swap(result);
+        return item;
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
 template <class Flavour>
 PyObject* convert_many(const char* display_name, PyObject* self, PyObject* args, PyObject* kwargs,
                        Flavour flavour) {
@@ -51,29 +66,32 @@ PyObject* convert_many(const char* display_name, PyObject* self, PyObject* args,
             raise_internal_failure(pool.error().message.c_str());
             return nullptr;
         }
-        auto failure = pool.value()->run(texts.size(), [&](std::size_t begin, std::size_t end) {
-            for (std::size_t i = begin; i < end; ++i) results[i] = flavour(pipeline, texts[i]);
-        });
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
+        if (list == nullptr) return nullptr;
+        // Results become Python objects on this thread, which holds the
+        // interpreter lock, as their ranges finish: the workers go on with
+        // the rest meanwhile, so little is left to convert at the end.
+        bool object_failed = false;
+        auto failure = pool.value()->run(
+            texts.size(),
+            [&](std::size_t begin, std::size_t end) {
+                for (std::size_t i = begin; i < end; ++i) results[i] = flavour(pipeline, texts[i]);
+            },
+            [&](std::size_t begin, std::size_t end) {
+                for (std::size_t i = begin; i < end && !object_failed; ++i) {
+                    PyObject* item = result_object(results[i]);
+                    if (item == nullptr) object_failed = true;
+                    else PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
+                }
+            });
         if (failure) {
+            Py_DecRef(list);
             raise_internal_failure(failure->message.c_str());
             return nullptr;
         }
-        std::vector<std::string>().swap(texts);
-
-        PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
-        if (list == nullptr) return nullptr;
-        for (std::size_t i = 0; i < results.size(); ++i) {
-            PyObject* item;
-            if constexpr (std::is_same_v<Slot, std::string>) {
-                item = to_str(results[i]);
-            } else {
-                item = to_list(results[i]);
-            }
-            if (item == nullptr) {
-                Py_DecRef(list);
-                return nullptr;
-            }
-            PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
+        if (object_failed) {
+            Py_DecRef(list);
+            return nullptr;
         }
         return list;
     });

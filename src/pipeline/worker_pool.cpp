@@ -61,19 +61,23 @@ std::size_t available_processors() {
 // through its range inline instead of waiting on workers that may all be busy.
 thread_local bool on_pool_thread = false;
 
-using Body = std::function<void(std::size_t, std::size_t)>;
+using Body = WorkerPool::Body;
 
 // One run() call. Guarded by the pool's mutex apart from `body` and `grain`,
 // which never change.
 struct Job {
-    Job(const Body& job_body, std::size_t job_grain, std::size_t n)
-        : body(&job_body), grain(job_grain), unfinished(n) {}
+    Job(const Body& job_body, std::size_t job_grain, std::size_t n, bool report)
+        : body(&job_body), grain(job_grain), unfinished(n), report_done(report) {}
 
     const Body* body;
     std::size_t grain;
     std::size_t unfinished;  // indices neither done nor abandoned
     bool failed = false;
     std::string failure;
+    // Whether the caller consumes finished ranges as they come; if so,
+    // `done` holds those it has not taken yet.
+    bool report_done;
+    std::vector<std::pair<std::size_t, std::size_t>> done;
 };
 
 struct Range {
@@ -128,18 +132,37 @@ public:
 
     std::size_t size() const noexcept override { return size_; }
 
-    std::optional<Error> run(std::size_t n, const Body& body) override {
+    std::optional<Error> run(std::size_t n, const Body& body, const Body& on_done) override {
         if (n == 0) return std::nullopt;
         if (n == 1 || on_pool_thread) {
-            if (auto failure = run_leaf(body, 0, n)) return worker_failure(*failure);
+            auto failure = run_leaf(body, 0, n);
+            if (!failure && on_done) failure = run_leaf(on_done, 0, n);
+            if (failure) return worker_failure(*failure);
             return std::nullopt;
         }
         const std::size_t pieces = PIECES_PER_THREAD * size_;
-        Job job(body, (n + pieces - 1) / pieces, n);
+        Job job(body, (n + pieces - 1) / pieces, n, static_cast<bool>(on_done));
         std::unique_lock lock(mutex_);
         queue_.push_back(Range{&job, 0, n});
         work_ready_.notify_one();
-        job_done_.wait(lock, [&] { return job.unfinished == 0; });
+        for (;;) {
+            job_done_.wait(lock, [&] { return job.unfinished == 0 || (!job.failed && !job.done.empty()); });
+            if (job.failed || job.done.empty()) break;  // and so unfinished == 0
+            auto ready = std::move(job.done);
+            job.done.clear();
+            lock.unlock();
+            std::optional<std::string> failure;
+            for (const auto& [begin, end] : ready) {
+                if (!failure) failure = run_leaf(on_done, begin, end);
+            }
+            lock.lock();
+            if (failure && !job.failed) {
+                job.failed = true;
+                job.failure = std::move(*failure);
+                job.done.clear();
+                abandon_queued(job);
+            }
+        }
         if (job.failed) return worker_failure(job.failure);
         return std::nullopt;
     }
@@ -168,6 +191,7 @@ private:
                 job.failure = std::move(*failure);
                 abandon_queued(job);
             }
+            if (!job.failed && job.report_done) job.done.emplace_back(range.begin, range.end);
             finish(job, range.end - range.begin);
         }
     }
@@ -200,7 +224,7 @@ private:
         job.unfinished -= indices;
         // The job lives on its caller's stack: once unfinished is 0 the caller
         // may return, so nothing of the job is touched after this point.
-        if (job.unfinished == 0) job_done_.notify_all();
+        if (job.unfinished == 0 || !job.done.empty()) job_done_.notify_all();
     }
 
     void stop() {

@@ -43,7 +43,17 @@ public:
     // parallel, and returns once all of them are done. n <= 1 runs on the
     // calling thread. If a body throws, the rest is abandoned and the error
     // text is returned; the pool stays usable.
-    virtual std::optional<Error> run(std::size_t n, const std::function<void(std::size_t, std::size_t)>& body) = 0;
+    using Body = std::function<void(std::size_t, std::size_t)>;
+    std::optional<Error> run(std::size_t n, const Body& body) { return run(n, body, Body()); }
+
+    // run(), during which the calling thread, instead of only waiting, calls
+    // on_done(begin, end) for every subrange whose body has returned, in the
+    // order they finish; every index is passed to it once, unless a body
+    // throws (ranges abandoned then are never passed). So the caller can
+    // consume the results of finished ranges while the rest are computed.
+    // An exception from on_done abandons the remaining ranges and is
+    // returned like a body's.
+    virtual std::optional<Error> run(std::size_t n, const Body& body, const Body& on_done) = 0;
 };
 
 }  // namespace merrow

@@ -323,6 +323,72 @@ void test_nested_run(WorkerPool& pool) {
     check(!error && errors == 0 && inner == 640, "run() from inside a body completes");
 }
 
+// run() with on_done: every index reaches on_done exactly once, on the
+// calling thread, after its body; ranges finished early are handed over
+// while later ones still run; failures in a body or in on_done end the job.
+void test_on_done(WorkerPool& pool, const std::string& label) {
+    const auto caller = std::this_thread::get_id();
+    for (std::size_t n : {1, 2, 3, 1000, 100003}) {
+        const std::string where = label + " on_done n=" + std::to_string(n);
+        std::unique_ptr<std::atomic<int>[]> body_hits(new std::atomic<int>[n]);
+        for (std::size_t i = 0; i < n; ++i) body_hits[i] = 0;
+        std::vector<int> done_hits(n, 0);
+        bool in_order = true, on_caller = true;
+        auto error = pool.run(
+            n, [&](std::size_t begin, std::size_t end) { for (std::size_t i = begin; i < end; ++i) ++body_hits[i]; },
+            [&](std::size_t begin, std::size_t end) {
+                on_caller = on_caller && std::this_thread::get_id() == caller;
+                for (std::size_t i = begin; i < end && i < n; ++i) {
+                    in_order = in_order && body_hits[i] == 1;
+                    ++done_hits[i];
+                }
+            });
+        bool once = !error;
+        for (std::size_t i = 0; i < n; ++i) once = once && body_hits[i] == 1 && done_hits[i] == 1;
+        check(once, where + ": every index through the body and on_done exactly once");
+        check(in_order && on_caller, where + ": on_done runs on the caller, after the body");
+    }
+    if (pool.size() >= 2) {
+        // The first range's results are consumed while the last range is
+        // still running: the last leaf waits until on_done has been called.
+        std::mutex m;
+        std::condition_variable cv;
+        bool consumed = false, handed_over = false;
+        const std::size_t n = 64;
+        auto error = pool.run(
+            n,
+            [&](std::size_t begin, std::size_t end) {
+                if (end != n || begin == 0) return;
+                std::unique_lock lock(m);
+                handed_over = cv.wait_for(lock, std::chrono::seconds(10), [&] { return consumed; });
+            },
+            [&](std::size_t begin, std::size_t) {
+                if (begin != 0) return;
+                std::lock_guard lock(m);
+                consumed = true;
+                cv.notify_all();
+            });
+        check(!error && handed_over, label + ": finished ranges are handed over while others run");
+    }
+    auto body_error = pool.run(
+        1000, [](std::size_t begin, std::size_t end) { if (begin <= 500 && 500 < end) throw std::runtime_error("body"); },
+        [](std::size_t begin, std::size_t end) { if (begin <= 500 && 500 < end) throw std::logic_error("never"); });
+    check(body_error && body_error->message == "worker failed: body", label + ": a failing body with on_done");
+    std::atomic<std::size_t> ran{0};
+    std::size_t calls_after_failure = 0;
+    bool failed_once = false;
+    auto done_error = pool.run(
+        100000, [&](std::size_t begin, std::size_t end) { ran += end - begin; },
+        [&](std::size_t, std::size_t) {
+            if (failed_once) ++calls_after_failure;
+            failed_once = true;
+            throw std::runtime_error("consumer");
+        });
+    check(done_error && done_error->message == "worker failed: consumer" && calls_after_failure == 0,
+          label + ": a failing on_done ends the job and is not called again");
+    check_coverage(pool, 5000, label + ": pool usable after on_done failed,");
+}
+
 void test_create_failure() {
     auto absurd = WorkerPool::create(1000000000000000000ULL);
     check(!absurd.ok(), "create(10^18) fails");
@@ -334,6 +400,7 @@ void test_create_failure() {
         if (created) {
             test_coverage(*created.value(), "pool of " + std::to_string(size));
             test_concurrent_callers(*created.value(), "pool of " + std::to_string(size));
+            test_on_done(*created.value(), "pool of " + std::to_string(size));
         }
     }
 }
@@ -366,6 +433,7 @@ void test_global_pool() {
     test_slots_match_sequential(*pool);
     test_concurrent_callers(*pool, "global pool");
     test_failure_in_body(*pool, "global pool");
+    test_on_done(*pool, "global pool");
     test_nested_run(*pool);
 }
 
