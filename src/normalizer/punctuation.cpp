@@ -37,42 +37,70 @@ bool is_space_group(char32_t c) noexcept {
 
 }  // namespace
 
+// Whether a character starting with byte b can be one that the pass maps,
+// deletes or collapses: ASCII tab, space, '-' and '.', and characters of
+// U+0080-U+00BF (lead byte 0xC2), U+2000-U+3FFF (0xE2, 0xE3) and
+// U+F000-U+FFFF (0xEF). Every other character, Han included, is copied as it
+// stands without being decoded.
+constexpr bool may_be_marked(unsigned char b) noexcept {
+    return b == '\t' || b == ' ' || b == '-' || b == '.' || b == 0xC2 || b == 0xE2 || b == 0xE3 || b == 0xEF;
+}
+
 std::string normalize_punctuation(std::string_view text) {
-    const std::u32string c = utf8::decode_all(text);
-    const std::size_t n = c.size();
+    const std::size_t n = text.size();
     std::string out;
     out.reserve(n);
     bool after_space = false;
     std::size_t i = 0;
-    auto at = [&](std::size_t k, char32_t ch) { return k < n && c[k] == ch; };
+    // The character at byte k, and the byte after it.
+    auto char_at = [&](std::size_t k, std::size_t& next) {
+        next = k;
+        return utf8::decode(text, next);
+    };
+    auto is_at = [&](std::size_t k, char32_t ch) {
+        std::size_t next;
+        return k < n && char_at(k, next) == ch;
+    };
 
     while (i < n) {
-        const char32_t ch = c[i];
+        const std::size_t start = i;
+        if (!may_be_marked(static_cast<unsigned char>(text[i]))) {
+            // A run of characters that pass unchanged, copied at once.
+            do {
+                i += utf8::char_length(text, i);
+            } while (i < n && !may_be_marked(static_cast<unsigned char>(text[i])));
+            out.append(text, start, i - start);
+            after_space = false;
+            continue;
+        }
+        std::size_t next;
+        const char32_t ch = char_at(i, next);
         bool space = false;
         if (ch == 0x3001 || ch == 0x2013) {
             out += FULL_WIDTH_COMMA;
-            i += 1;
+            i = next;
         } else if (ch == EM_DASH) {
             out += FULL_WIDTH_COMMA;
-            i += at(i + 1, EM_DASH) ? 2 : 1;
-        } else if (ch == U'-' && at(i + 1, U'-')) {
+            i = next;
+            if (is_at(i, EM_DASH)) char_at(i, i);
+        } else if (ch == U'-' && is_at(next, U'-')) {
             out += FULL_WIDTH_COMMA;
-            i += 2;
-        } else if (ch == U'.' && at(i + 1, U'.') && at(i + 2, U'.')) {
+            i = next + 1;
+        } else if (ch == U'.' && is_at(next, U'.') && is_at(next + 1, U'.')) {
             out += FULL_WIDTH_STOP;
-            while (at(i, U'.')) ++i;
+            while (i < n && text[i] == '.') ++i;
         } else if (ch == ELLIPSIS) {
             out += FULL_WIDTH_STOP;
-            while (at(i, ELLIPSIS)) ++i;
+            while (is_at(i, ELLIPSIS)) char_at(i, i);
         } else if (is_deleted(ch)) {
-            i += 1;
+            i = next;
         } else if (is_space_group(ch)) {
             if (!after_space) out.push_back(' ');
             space = true;
-            i += 1;
+            i = next;
         } else {
             utf8::append(out, ch);
-            i += 1;
+            i = next;
         }
         after_space = space;
     }

@@ -2,6 +2,7 @@
 // pass. Prints one line per failure and a closing "N passed, N failed".
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -303,6 +304,83 @@ void test_punctuation() {
         eq("normalize_punctuation " + std::string(c.in), normalize_punctuation(c.in), c.out);
 }
 
+// The punctuation pass written the plain way, character by character over
+// the decoded text: the pass, which copies unmarked runs without decoding
+// them, must agree with it on any text.
+std::string reference_punctuation(std::string_view text) {
+    static const std::u32string deleted = U"\u2018\u2019\u201C\u201D\u203B\u25A0\u25A1\u25B2\u25B3\u25BC\u25BD"
+                                          U"\u25C6\u25C7\u25CB\u25CE\u25CF\u2605\u2606\u3008\u3009\u300A\u300B"
+                                          U"\u300C\u300D\u300E\u300F\u3010\u3011\u3014\u3015";
+    static const std::u32string spaces = U"\t \u00B7\u2022\u2027\u30FB\u301C\uFF5E";
+    const std::u32string c = utf8::decode_all(text);
+    auto at = [&](std::size_t k, char32_t ch) { return k < c.size() && c[k] == ch; };
+    std::string out;
+    bool after_space = false;
+    for (std::size_t i = 0; i < c.size();) {
+        const char32_t ch = c[i];
+        bool space = false;
+        if (ch == 0x3001 || ch == 0x2013) {
+            out += "，";
+            i += 1;
+        } else if (ch == 0x2014) {
+            out += "，";
+            i += at(i + 1, 0x2014) ? 2 : 1;
+        } else if (ch == U'-' && at(i + 1, U'-')) {
+            out += "，";
+            i += 2;
+        } else if (ch == U'.' && at(i + 1, U'.') && at(i + 2, U'.')) {
+            out += "。";
+            while (at(i, U'.')) ++i;
+        } else if (ch == 0x2026) {
+            out += "。";
+            while (at(i, 0x2026)) ++i;
+        } else if (deleted.find(ch) != std::u32string::npos) {
+            i += 1;
+        } else if (spaces.find(ch) != std::u32string::npos) {
+            if (!after_space) out.push_back(' ');
+            space = true;
+            i += 1;
+        } else {
+            utf8::append(out, ch);
+            i += 1;
+        }
+        after_space = space;
+    }
+    return out;
+}
+
+void test_punctuation_against_reference() {
+    // Every marked character, its neighbours in code-point order (same lead
+    // bytes), and ordinary text of every UTF-8 length.
+    const char32_t alphabet[] = {U'\t', U' ', U'-', U'.', U'a', U'\n', 0xA0, 0xB6, 0xB7, 0xB8, 0x2012, 0x2013,
+                                 0x2014, 0x2015, 0x2018, 0x201D, 0x2022, 0x2026, 0x2027, 0x203B, 0x25A0, 0x25CF,
+                                 0x2605, 0x2FFF, 0x3000, 0x3001, 0x3002, 0x3008, 0x3015, 0x301C, 0x30FB, 0x3400,
+                                 0x4E2D, 0x9999, 0xF900, 0xFF0C, 0xFF5E, 0xFF5F, 0x1F600, 0x20000};
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    int mismatches = 0;
+    for (int round = 0; round < 20000 && mismatches < 5; ++round) {
+        std::string text;
+        // Half of the characters from the repeating marks, so that runs of
+        // them are common.
+        const char32_t repeating[] = {U'.', U'-', U' ', 0x2014, 0x2026, 0xB7};
+        for (std::uint64_t k = next() % 24; k > 0; --k) {
+            const std::uint64_t r = next();
+            utf8::append(text, r % 2 ? repeating[(r >> 1) % std::size(repeating)] : alphabet[(r >> 1) % std::size(alphabet)]);
+        }
+        std::string got = normalize_punctuation(text), want = reference_punctuation(text);
+        if (got == want) continue;
+        ++mismatches;
+        check(false, "normalize_punctuation agrees with the reference on [" + text + "]", got, want);
+    }
+    if (mismatches == 0) check(true, "", "", "");
+}
+
 }  // namespace
 
 int main() {
@@ -311,6 +389,7 @@ int main() {
     test_readers();
     test_expand();
     test_punctuation();
+    test_punctuation_against_reference();
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
