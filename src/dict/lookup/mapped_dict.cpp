@@ -212,16 +212,30 @@ std::optional<std::string_view> MappedDict::get(std::string_view key) const noex
     return value_at(*index);
 }
 
-// Orders entry i against `piece` by the key bytes [from, from + piece.size()),
+// Up to four bytes, left-aligned in an integer (zeros after them), so that
+// comparing two packs compares the bytes in order.
+inline std::uint32_t pack_bytes(const unsigned char* p, std::size_t n) noexcept {
+    std::uint32_t packed = 0;
+    for (std::size_t i = 0; i < n; ++i) packed |= std::uint32_t(p[i]) << (24 - 8 * i);
+    return packed;
+}
+
+MappedDict::Piece MappedDict::Piece::of(std::string_view bytes) noexcept {
+    return Piece{pack_bytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()),
+                 static_cast<std::uint32_t>(bytes.size())};
+}
+
+// Orders entry i against `piece` by the key bytes [from, from + piece.size),
 // for an entry whose key is known to start with the same `from` bytes as the
 // text: a key that ends early sorts first, as does a key outside the pool.
-int MappedDict::compare_tail(std::uint64_t i, std::size_t from, std::string_view piece) const noexcept {
-    auto key = key_at(i);
-    if (!key || key->size() < from) return -1;
-    std::string_view tail = key->substr(from, piece.size());
-    int cmp = compare_bytes(tail.data(), piece.data(), tail.size());
-    if (cmp != 0) return cmp;
-    return tail.size() < piece.size() ? -1 : 0;
+inline int MappedDict::compare_tail(std::uint64_t i, std::size_t from, Piece piece) const noexcept {
+    const unsigned char* e = entries_ + kEntrySize * i;
+    const std::uint64_t offset = read_u32(e), length = read_u16(e + 4);
+    if (offset + length > pool_size_ || length < from) return -1;
+    const std::size_t n = length - from < piece.size ? length - from : piece.size;
+    const std::uint32_t tail = pack_bytes(pool_ + offset + from, n);
+    if (tail != piece.packed) return tail < piece.packed ? -1 : 1;
+    return n < piece.size ? -1 : 0;
 }
 
 std::optional<std::size_t> MappedDict::longest_prefix(std::string_view text, std::size_t max_chars) const noexcept {
@@ -230,8 +244,8 @@ std::optional<std::size_t> MappedDict::longest_prefix(std::string_view text, std
     return match->length;
 }
 
-void MappedDict::narrow(std::uint64_t& lo, std::uint64_t& hi, std::size_t from,
-                        std::string_view piece) const noexcept {
+void MappedDict::narrow(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, std::string_view bytes) const noexcept {
+    const Piece piece = Piece::of(bytes);
     std::uint64_t a = lo, b = hi;
     while (a < b) {  // first key whose tail is not below the piece
         std::uint64_t mid = a + (b - a) / 2;
@@ -283,7 +297,7 @@ void MappedDict::narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::stri
 // starts with it. The keys that continue with one piece are usually few:
 // gallop from the range's start, then bisect the last step.
 std::uint64_t MappedDict::narrow_upper(std::uint64_t lo, std::uint64_t hi, std::size_t from,
-                                       std::string_view piece) const noexcept {
+                                       Piece piece) const noexcept {
     std::uint64_t a = lo + 1, b = hi, step = 1;
     while (lo + step < hi) {
         if (compare_tail(lo + step, from, piece) > 0) {

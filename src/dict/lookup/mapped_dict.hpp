@@ -95,15 +95,20 @@ private:
 
     // Key bytes of entry i, or nothing when its range is outside the pool.
     std::optional<std::string_view> key_at(std::uint64_t i) const noexcept;
-    int compare_tail(std::uint64_t i, std::size_t from, std::string_view piece) const noexcept;
+    // One character of the text (1 to 4 bytes), packed for comparison.
+    struct Piece {
+        std::uint32_t packed;
+        std::uint32_t size;
+        static Piece of(std::string_view bytes) noexcept;
+    };
+    int compare_tail(std::uint64_t i, std::size_t from, Piece piece) const noexcept;
     // Narrows [lo, hi), whose keys share their first `from` bytes with the
     // text, to the keys that continue with `piece`; lo == hi when none.
     void narrow(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, std::string_view piece) const noexcept;
     // narrow() through the caller's memo, for the prefix text[0, from + piece.size()).
     void narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::string_view text, std::size_t from,
                          std::string_view piece, PrefixRanges* ranges) const noexcept;
-    std::uint64_t narrow_upper(std::uint64_t lo, std::uint64_t hi, std::size_t from,
-                               std::string_view piece) const noexcept;
+    std::uint64_t narrow_upper(std::uint64_t lo, std::uint64_t hi, std::size_t from, Piece piece) const noexcept;
 
     void* mapping_ = nullptr;
     std::size_t length_ = 0;
