@@ -45,9 +45,9 @@ void for_each_run_token(std::string_view expanded, const MappedDict& word, const
     // Longer texts repeat their characters and character pairs: remember
     // the key range of each for this text, in a memo that grows with the
     // text. Short texts are not worth clearing it.
-    std::optional<MappedDict::PrefixRanges> ranges;
-    if (expanded.size() >= kPrefixMemoMinBytes) ranges.emplace(std::max<std::size_t>(expanded.size() / 4, 64));
-    MappedDict::PrefixRanges* memo = ranges ? &*ranges : nullptr;
+    const bool remember = expanded.size() >= kPrefixMemoMinBytes;
+    MappedDict::PrefixRanges ranges(remember ? expanded.size() / 4 : 1);
+    MappedDict::PrefixRanges* memo = remember ? &ranges : nullptr;
     std::size_t run_start = 0, run_end = 0;
     RunKind current = RunKind::Other;
     auto flush = [&] {

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
-#include <vector>
 
 namespace merrow {
 
@@ -17,13 +16,22 @@ public:
     // Texts shorter than this repeat too little to repay clearing the table.
     static constexpr std::size_t kMinTextBytes = 192;
 
-    explicit TokenMemo(std::size_t text_bytes) {
-        if (text_bytes >= kMinTextBytes) slots_.resize(kSlots);
+    // The slots live inside the object (so a memo on the stack allocates
+    // nothing); a text gets about one slot per four bytes, and only those
+    // slots are cleared.
+    explicit TokenMemo(std::size_t text_bytes) noexcept {
+        if (text_bytes < kMinTextBytes) return;
+        std::size_t n = 64;
+        while (n < text_bytes / 4 && n < kMaxSlots) n *= 2;
+        for (std::size_t i = 0; i < n; ++i) slots_[i].data = nullptr;
+        mask_ = n - 1;
     }
+    TokenMemo(const TokenMemo&) = delete;
+    TokenMemo& operator=(const TokenMemo&) = delete;
 
     // The payload remembered for `token`, if any.
     const std::uint64_t* find(std::string_view token) const noexcept {
-        if (slots_.empty()) return nullptr;
+        if (mask_ == 0) return nullptr;
         const Slot& s = slots_[index(token)];
         if (s.size != token.size() || s.data == nullptr || std::memcmp(s.data, token.data(), token.size()) != 0) {
             return nullptr;
@@ -33,26 +41,27 @@ public:
 
     // Remembers `payload` for `token`, whose bytes must outlive the memo.
     void remember(std::string_view token, std::uint64_t payload) noexcept {
-        if (slots_.empty()) return;
+        if (mask_ == 0) return;
         slots_[index(token)] = Slot{token.data(), token.size(), payload};
     }
 
 private:
-    static constexpr std::size_t kSlots = 1024;
+    static constexpr std::size_t kMaxSlots = 1024;
 
     struct Slot {
-        const char* data = nullptr;
-        std::size_t size = 0;
-        std::uint64_t payload = 0;
+        const char* data;  // nullptr = empty slot
+        std::size_t size;
+        std::uint64_t payload;
     };
 
-    static std::size_t index(std::string_view token) noexcept {
+    std::size_t index(std::string_view token) const noexcept {
         std::uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a
         for (unsigned char b : token) h = (h ^ b) * 0x100000001b3ull;
-        return static_cast<std::size_t>(h ^ (h >> 29)) % kSlots;
+        return static_cast<std::size_t>(h ^ (h >> 29)) & mask_;
     }
 
-    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;  // 0: too short a text, nothing is remembered
+    Slot slots_[kMaxSlots];
 };
 
 }  // namespace merrow

@@ -55,7 +55,8 @@ public:
         static constexpr std::size_t kMaxSlots = 2048;
         // Room for about `slots` prefixes (a power of two, at most kMaxSlots).
         // The slots live inside the object, so a memo on the stack costs no
-        // allocation; only the slots in use are cleared.
+        // allocation; only the slots in use are cleared. (Held in a
+        // std::optional, the whole object would be zeroed first.)
         explicit PrefixRanges(std::size_t slots = 256) noexcept;
         PrefixRanges(const PrefixRanges&) = delete;
         PrefixRanges& operator=(const PrefixRanges&) = delete;
