@@ -233,7 +233,15 @@ inline int MappedDict::compare_tail(std::uint64_t i, std::size_t from, Piece pie
     const std::uint64_t offset = read_u32(e), length = read_u16(e + 4);
     if (offset + length > pool_size_ || length < from) return -1;
     const std::size_t n = length - from < piece.size ? length - from : piece.size;
-    const std::uint32_t tail = pack_bytes(pool_ + offset + from, n);
+    const unsigned char* bytes = pool_ + offset + from;
+    std::uint32_t tail;
+    if (offset + from + 4 <= pool_size_) {  // one load, the bytes past n masked off
+        std::memcpy(&tail, bytes, 4);
+        tail = __builtin_bswap32(tail);
+        if (n < 4) tail &= ~(0xFFFFFFFFu >> (8 * n));
+    } else {
+        tail = pack_bytes(bytes, n);
+    }
     if (tail != piece.packed) return tail < piece.packed ? -1 : 1;
     return n < piece.size ? -1 : 0;
 }
