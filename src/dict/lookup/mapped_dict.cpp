@@ -254,18 +254,37 @@ std::optional<std::size_t> MappedDict::longest_prefix(std::string_view text, std
 
 void MappedDict::narrow(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, std::string_view bytes) const noexcept {
     const Piece piece = Piece::of(bytes);
+    // Bisect until a key that continues with the piece turns up; the range's
+    // two ends then lie on either side of it, each found by bisecting the
+    // part of the interval left on its side. When none does, the range is
+    // empty where the bisection ends.
     std::uint64_t a = lo, b = hi;
-    while (a < b) {  // first key whose tail is not below the piece
-        std::uint64_t mid = a + (b - a) / 2;
-        if (compare_tail(mid, from, piece) < 0) a = mid + 1;
-        else b = mid;
+    while (a < b) {
+        const std::uint64_t mid = a + (b - a) / 2;
+        const int cmp = compare_tail(mid, from, piece);
+        if (cmp < 0) {
+            a = mid + 1;
+        } else if (cmp > 0) {
+            b = mid;
+        } else {
+            std::uint64_t first = a, last = mid;
+            while (first < last) {
+                const std::uint64_t m = first + (last - first) / 2;
+                if (compare_tail(m, from, piece) < 0) first = m + 1;
+                else last = m;
+            }
+            std::uint64_t after = mid + 1, end = b;
+            while (after < end) {
+                const std::uint64_t m = after + (end - after) / 2;
+                if (compare_tail(m, from, piece) <= 0) after = m + 1;
+                else end = m;
+            }
+            lo = first;
+            hi = after;
+            return;
+        }
     }
-    lo = a;
-    if (lo == hi || compare_tail(lo, from, piece) != 0) {
-        hi = lo;
-        return;
-    }
-    hi = narrow_upper(lo, hi, from, piece);
+    lo = hi = a;
 }
 
 MappedDict::PrefixRanges::PrefixRanges(std::size_t slots) noexcept {
@@ -299,28 +318,6 @@ void MappedDict::narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::stri
     narrow(lo, hi, from, piece);
     *slot = {this, bytes, static_cast<std::uint32_t>(end), static_cast<std::uint32_t>(lo),
              static_cast<std::uint32_t>(hi)};
-}
-
-// First index of [lo, hi) whose tail is above the piece, given that entry lo
-// starts with it. The keys that continue with one piece are usually few:
-// gallop from the range's start, then bisect the last step.
-std::uint64_t MappedDict::narrow_upper(std::uint64_t lo, std::uint64_t hi, std::size_t from,
-                                       Piece piece) const noexcept {
-    std::uint64_t a = lo + 1, b = hi, step = 1;
-    while (lo + step < hi) {
-        if (compare_tail(lo + step, from, piece) > 0) {
-            b = lo + step;
-            break;
-        }
-        a = lo + step + 1;
-        step *= 2;
-    }
-    while (a < b) {
-        std::uint64_t mid = a + (b - a) / 2;
-        if (compare_tail(mid, from, piece) <= 0) a = mid + 1;
-        else b = mid;
-    }
-    return a;
 }
 
 std::optional<MappedDict::PrefixMatch> MappedDict::longest_prefix_match(std::string_view text, std::size_t max_chars,

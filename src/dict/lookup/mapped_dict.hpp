@@ -109,7 +109,6 @@ private:
     // narrow() through the caller's memo, for the prefix text[0, from + piece.size()).
     void narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::string_view text, std::size_t from,
                          std::string_view piece, PrefixRanges* ranges) const noexcept;
-    std::uint64_t narrow_upper(std::uint64_t lo, std::uint64_t hi, std::size_t from, Piece piece) const noexcept;
 
     void* mapping_ = nullptr;
     std::size_t length_ = 0;
