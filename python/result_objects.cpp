@@ -39,15 +39,13 @@ int label_index(std::string_view s) noexcept {
     }
 }
 
-PyObject* label_str(std::string_view s) {
+// The shared str of a standard label (a borrowed reference), or nullptr for
+// any other text; nullptr with an error set if the shared str cannot be made.
+PyObject* shared_label(std::string_view s) {
     static PyObject* cache[std::size(kLabels)] = {};
     int i = label_index(s);
-    if (i < 0) return to_str(s);
-    if (cache[i] == nullptr) {
-        cache[i] = PyUnicode_InternFromString(kLabels[i]);
-        if (cache[i] == nullptr) return nullptr;
-    }
-    Py_IncRef(cache[i]);
+    if (i < 0) return nullptr;
+    if (cache[i] == nullptr) cache[i] = PyUnicode_InternFromString(kLabels[i]);
     return cache[i];
 }
 
@@ -101,53 +99,51 @@ PyObject* candidates_str_list(const ResolvedView& r) {
     return list;
 }
 
-// A new 5-tuple of the fields, whose references it takes over (also on
-// failure: a nullptr field makes it release the others and fail).
-PyObject* record_tuple(PyObject* const (&fields)[5]) {
-    bool complete = true;
-    for (PyObject* f : fields) complete = complete && f != nullptr;
-    PyObject* tuple = complete ? PyTuple_New(5) : nullptr;
-    if (tuple == nullptr) {
-        for (PyObject* f : fields) Py_XDECREF(f);
-        return nullptr;
-    }
-    for (Py_ssize_t i = 0; i < 5; ++i) PyTuple_SetItem(tuple, i, fields[i]);
-    return tuple;
-}
-
-// A new tuple holding the same five objects as `first`, a tuple made by
-// record_tuple; with fresh_second, its second element is a shallow copy (a
-// list of readings must not be shared between records).
-PyObject* repeat_tuple(PyObject* first, bool fresh_second) {
-    PyObject* fields[5];
-    for (Py_ssize_t i = 0; i < 5; ++i) {
-        fields[i] = PyTuple_GetItem(first, i);
-        Py_IncRef(fields[i]);
-    }
-    if (fresh_second) {
-        PyObject* copy = PyList_GetSlice(fields[1], 0, PyList_Size(fields[1]));
-        Py_DecRef(fields[1]);
-        fields[1] = copy;
-    }
-    return record_tuple(fields);
-}
-
-// Collects the records' tuples, then hands them over to a list made at its
-// final length; releases whatever it holds if the list is never made.
-class TupleCollector {
+// Builds the tuples of one result's records, then hands them over to a list
+// made at its final length; releases whatever it holds if the list is never
+// made. A record of a token seen before reuses the objects of that token's
+// first record, all immutable str (a list of readings is copied).
+class RecordBuilder {
 public:
-    ~TupleCollector() {
+    // track: whether the tuples are left to the cycle collector. Tuples of
+    // str only are never part of a cycle: keeping them out of its lists
+    // spares every later collection a walk over them.
+    explicit RecordBuilder(bool track) : track_(track) {}
+    RecordBuilder(const RecordBuilder&) = delete;
+    RecordBuilder& operator=(const RecordBuilder&) = delete;
+    ~RecordBuilder() {
         for (PyObject* t : tuples_) Py_DecRef(t);
     }
+
     bool failed() const noexcept { return failed_; }
-    PyObject* at(std::size_t i) const noexcept { return tuples_[i]; }
-    void add(PyObject* tuple) {
-        if (tuple == nullptr) {
-            failed_ = true;
-            return;
+
+    // A new record; token and second are new references it takes over
+    // (nullptr: their creation failed).
+    void add(PyObject* token, PyObject* second, std::string_view lang, std::string_view confidence,
+             std::string_view source) {
+        Fields fields{{token, second, shared_label(lang), shared_label(confidence), shared_label(source)}};
+        unsigned owned = 0b00011;
+        const std::string_view labels[3] = {lang, confidence, source};
+        for (int i = 0; i < 3; ++i) {
+            if (fields.items[2 + i] != nullptr || PyErr_Occurred()) continue;
+            fields.items[2 + i] = to_str(labels[i]);
+            owned |= 1u << (2 + i);
         }
-        tuples_.push_back(tuple);
+        push(fields, owned);
     }
+
+    // A record equal to record `earlier`; with copy_second, its second field
+    // is a new list with the same items.
+    void add_repeat(std::size_t earlier, bool copy_second) {
+        Fields fields = fields_[earlier];
+        unsigned owned = 0;
+        if (copy_second) {
+            fields.items[1] = PyList_GetSlice(fields.items[1], 0, PyList_Size(fields.items[1]));
+            owned = 0b00010;
+        }
+        push(fields, owned);
+    }
+
     PyObject* release_list() {
         if (failed_) return nullptr;
         PyObject* list = PyList_New(static_cast<Py_ssize_t>(tuples_.size()));
@@ -158,16 +154,37 @@ public:
     }
 
 private:
-    std::vector<PyObject*> tuples_;
-    bool failed_ = false;
-};
+    struct Fields {
+        PyObject* items[5];  // borrowed once the record's tuple holds them
+    };
 
-// Tuples of str only are never part of a cycle: keeping them out of the
-// collector's lists spares every later collection a walk over them.
-PyObject* untracked(PyObject* tuple) {
-    if (tuple != nullptr) PyObject_GC_UnTrack(tuple);
-    return tuple;
-}
+    // Packs the fields into a tuple; the fields flagged in `owned` are new
+    // references, released once the tuple holds them (or on failure).
+    void push(const Fields& fields, unsigned owned) {
+        bool complete = !failed_;
+        for (PyObject* f : fields.items) complete = complete && f != nullptr;
+        PyObject* tuple = nullptr;
+        if (complete) {
+            const auto& f = fields.items;
+            tuple = PyTuple_Pack(5, f[0], f[1], f[2], f[3], f[4]);
+        }
+        for (int i = 0; i < 5; ++i) {
+            if (owned >> i & 1) Py_XDECREF(fields.items[i]);
+        }
+        if (tuple == nullptr) {
+            failed_ = true;
+            return;
+        }
+        if (!track_) PyObject_GC_UnTrack(tuple);
+        tuples_.push_back(tuple);
+        fields_.push_back(fields);
+    }
+
+    const bool track_;
+    bool failed_ = false;
+    std::vector<PyObject*> tuples_;
+    std::vector<Fields> fields_;
+};
 
 }  // namespace
 
@@ -176,76 +193,64 @@ PyObject* to_str(std::string_view s) {
 }
 
 PyObject* detailed_list(const Pipeline& pipeline, std::string_view text) {
-    TupleCollector tuples;
+    RecordBuilder records(false);
     for_each_record(pipeline, text, [&](const RecordRef& r) {
-        if (tuples.failed()) return;
+        if (records.failed()) return;
         if (r.resolution == nullptr) {
-            tuples.add(untracked(repeat_tuple(tuples.at(r.earlier), false)));
+            records.add_repeat(r.earlier, false);
             return;
         }
         const ResolvedView& v = *r.resolution;
-        tuples.add(untracked(record_tuple({to_str(r.token), to_str(v.first_candidate()), label_str(r.lang),
-                                           label_str(v.confidence), label_str(v.source)})));
+        PyObject* token = to_str(r.token);
+        PyObject* reading = token == nullptr ? nullptr : to_str(v.first_candidate());
+        records.add(token, reading, r.lang, v.confidence, v.source);
     });
-    return tuples.release_list();
+    return records.release_list();
 }
 
 PyObject* candidates_list(const Pipeline& pipeline, std::string_view text) {
-    TupleCollector tuples;
+    RecordBuilder records(true);
     for_each_record(pipeline, text, [&](const RecordRef& r) {
-        if (tuples.failed()) return;
+        if (records.failed()) return;
         if (r.resolution == nullptr) {
-            tuples.add(repeat_tuple(tuples.at(r.earlier), true));
+            records.add_repeat(r.earlier, true);
             return;
         }
         const ResolvedView& v = *r.resolution;
-        tuples.add(record_tuple({to_str(r.token), candidates_str_list(v), label_str(r.lang),
-                                 label_str(v.confidence), label_str(v.source)}));
+        PyObject* token = to_str(r.token);
+        PyObject* readings = token == nullptr ? nullptr : candidates_str_list(v);
+        records.add(token, readings, r.lang, v.confidence, v.source);
     });
-    return tuples.release_list();
+    return records.release_list();
 }
 
 PyObject* to_list(std::vector<DetailedToken>& records) {
-    const auto n = static_cast<Py_ssize_t>(records.size());
-    PyObject* list = PyList_New(n);
-    if (list == nullptr) return nullptr;
-    // Tokens repeat within a text, and equal tokens have equal records: a
-    // repeated token shares the str objects of its first record's tuple.
+    RecordBuilder built(false);
+    // Tokens repeat within a text, and equal tokens have equal records.
     TokenMemo first_record(records.size() * 8);
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        DetailedToken& r = records[static_cast<std::size_t>(i)];
-        PyObject* tuple;
+    for (std::size_t i = 0; i < records.size() && !built.failed(); ++i) {
+        DetailedToken& r = records[i];
         if (const std::uint64_t* seen = first_record.find(r.token)) {
-            tuple = repeat_tuple(PyList_GetItem(list, static_cast<Py_ssize_t>(*seen)), false);
-        } else {
-            tuple = record_tuple({to_str(r.token), take_str(r.jyutping), label_str(r.lang), label_str(r.confidence),
-                                  label_str(r.source)});
-            first_record.remember(r.token, static_cast<std::uint64_t>(i));  // r.token outlives the loop
+            built.add_repeat(static_cast<std::size_t>(*seen), false);
+            continue;
         }
-        if (tuple == nullptr) {
-            Py_DecRef(list);
-            return nullptr;
-        }
-        PyList_SetItem(list, i, untracked(tuple));
+        first_record.remember(r.token, i);  // r.token outlives the loop
+        PyObject* token = to_str(r.token);
+        PyObject* reading = token == nullptr ? nullptr : take_str(r.jyutping);
+        built.add(token, reading, r.lang, r.confidence, r.source);
     }
-    return list;
+    return built.release_list();
 }
 
 PyObject* to_list(std::vector<CandidateToken>& records) {
-    const auto n = static_cast<Py_ssize_t>(records.size());
-    PyObject* list = PyList_New(n);
-    if (list == nullptr) return nullptr;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        CandidateToken& r = records[static_cast<std::size_t>(i)];
-        PyObject* tuple = record_tuple({take_str(r.token), str_list(r.candidate_readings), label_str(r.lang),
-                                        label_str(r.confidence), label_str(r.source)});
-        if (tuple == nullptr) {
-            Py_DecRef(list);
-            return nullptr;
-        }
-        PyList_SetItem(list, i, tuple);
+    RecordBuilder built(true);
+    for (std::size_t i = 0; i < records.size() && !built.failed(); ++i) {
+        CandidateToken& r = records[i];
+        PyObject* token = take_str(r.token);
+        PyObject* readings = token == nullptr ? nullptr : str_list(r.candidate_readings);
+        built.add(token, readings, r.lang, r.confidence, r.source);
     }
-    return list;
+    return built.release_list();
 }
 
 }  // namespace merrow::py
