@@ -21,7 +21,9 @@ import synthetic  # noqa: E402
 
 import merrow  # noqa: E402
 
-REPEATS = 5
+# Rounds per runner. The machine is shared and a round can be slowed by
+# half by outside load: the fastest of many rounds is the stable figure.
+REPEATS = 15
 
 
 def documents(texts, per_doc=50):

@@ -145,9 +145,20 @@ public:
         std::unique_lock lock(mutex_);
         queue_.push_back(Range{&job, 0, n});
         work_ready_.notify_one();
+        // While some worker is not running a range (asleep, or still waking
+        // up: after a pause that takes a while), the caller takes a range of
+        // its job itself, so the job starts at once. Otherwise it waits,
+        // consuming finished ranges when it is told of them.
+        auto can_help = [&] { return busy_ < size_ && !queue_.empty() && queue_.front().job == &job; };
         for (;;) {
-            job_done_.wait(lock, [&] { return job.unfinished == 0 || (!job.failed && !job.done.empty()); });
-            if (job.failed || job.done.empty()) break;  // and so unfinished == 0
+            job_done_.wait(lock, [&] {
+                return job.unfinished == 0 || (!job.failed && !job.done.empty()) || can_help();
+            });
+            if (job.failed || job.done.empty()) {
+                if (job.unfinished == 0) break;
+                run_front(lock);  // can_help() held
+                continue;
+            }
             auto ready = std::move(job.done);
             job.done.clear();
             lock.unlock();
@@ -174,26 +185,35 @@ private:
         for (;;) {
             work_ready_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
             if (stopping_) return;
-            Range range = queue_.front();
-            queue_.pop_front();
-            Job& job = *range.job;
-            if (job.failed) {
-                finish(job, range.end - range.begin);
-                continue;
-            }
-            const std::size_t offered = split(range);
-            lock.unlock();
-            for (std::size_t i = 0; i < offered; ++i) work_ready_.notify_one();
-            auto failure = run_leaf(*job.body, range.begin, range.end);
-            lock.lock();
-            if (failure && !job.failed) {
-                job.failed = true;
-                job.failure = std::move(*failure);
-                abandon_queued(job);
-            }
-            if (!job.failed && job.report_done) job.done.emplace_back(range.begin, range.end);
-            finish(job, range.end - range.begin);
+            ++busy_;
+            run_front(lock);
+            --busy_;
         }
+    }
+
+    // Takes the oldest range, halves it down to its job's grain (queueing
+    // the right halves for idle workers) and runs the piece it keeps.
+    // Called, and returns, with the lock held; runs the piece without it.
+    void run_front(std::unique_lock<std::mutex>& lock) {
+        Range range = queue_.front();
+        queue_.pop_front();
+        Job& job = *range.job;
+        if (job.failed) {
+            finish(job, range.end - range.begin);
+            return;
+        }
+        const std::size_t offered = split(range);
+        lock.unlock();
+        for (std::size_t i = 0; i < offered; ++i) work_ready_.notify_one();
+        auto failure = run_leaf(*job.body, range.begin, range.end);
+        lock.lock();
+        if (failure && !job.failed) {
+            job.failed = true;
+            job.failure = std::move(*failure);
+            abandon_queued(job);
+        }
+        if (!job.failed && job.report_done) job.done.emplace_back(range.begin, range.end);
+        finish(job, range.end - range.begin);
     }
 
     // Halves `range` down to its job's grain, queueing the right halves; the
@@ -244,6 +264,7 @@ private:
     std::condition_variable work_ready_;
     std::condition_variable job_done_;
     std::deque<Range> queue_;
+    std::size_t busy_ = 0;  // workers running a range
     bool stopping_ = false;
     std::vector<std::thread> workers_;
 };

@@ -1,9 +1,10 @@
 // The process-wide pool of worker threads used by batch conversion.
 //
 // One pool per process, created on first use and never resized. Work over an
-// index range [0, n) is split by recursive halving; the calling thread waits
-// until every index has been processed. A process forked after the pool was
-// created gets a fresh pool of its own on first use.
+// index range [0, n) is split by recursive halving; the calling thread takes
+// part while a worker is idle, and otherwise waits, until every index has
+// been processed. A process forked after the pool was created gets a fresh
+// pool of its own on first use.
 #pragma once
 
 #include <cstddef>
@@ -41,8 +42,10 @@ public:
 
     // Calls body(begin, end) on disjoint subranges covering [0, n), in
     // parallel, and returns once all of them are done. n <= 1 runs on the
-    // calling thread. If a body throws, the rest is abandoned and the error
-    // text is returned; the pool stays usable.
+    // calling thread, which otherwise runs subranges itself whenever fewer
+    // than size() workers are running one (the first one always: workers
+    // asleep take a while to wake). If a body throws, the rest is abandoned
+    // and the error text is returned; the pool stays usable.
     using Body = std::function<void(std::size_t, std::size_t)>;
     std::optional<Error> run(std::size_t n, const Body& body) { return run(n, body, Body()); }
 
