@@ -52,6 +52,25 @@ bool is_digit(char32_t c) noexcept { return (c >= U'0' && c <= U'9') || (c >= 0x
 
 bool is_percent(char32_t c) noexcept { return c == U'%' || c == 0xFF05; }
 
+// Whether a rule of step() can start at c: a digit, a currency sign, 'H' of
+// "HK$", or the first letter of a currency code. Any other character is
+// copied at once.
+bool may_start_rule(char32_t c) noexcept {
+    if (c < 0x80) {
+        switch (c) {
+            case U'$': case U'H': case U'A': case U'C': case U'E': case U'G': case U'J': case U'K':
+            case U'M': case U'R': case U'S': case U'T': case U'U':
+                return true;
+            default:
+                return c >= U'0' && c <= U'9';
+        }
+    }
+    for (const auto& sym : CURRENCY_SYMBOLS) {
+        if (c == sym.text[0]) return true;
+    }
+    return c >= 0xFF10 && c <= 0xFF19;
+}
+
 class Expander {
 public:
     explicit Expander(std::string_view text) : c_(utf8::decode_all(text)) { out_.reserve(2 * c_.size()); }
@@ -95,6 +114,11 @@ private:
 
     void step() {
         char32_t ch = c_[i_];
+        if (!may_start_rule(ch)) {
+            utf8::append(out_, ch);
+            ++i_;
+            return;
+        }
         for (const auto& sym : CURRENCY_SYMBOLS) {
             if (ch == sym.text[0]) {
                 if (amount_at(after_mark(i_ + 1), sym.word)) return;
