@@ -183,8 +183,8 @@ std::optional<std::uint64_t> MappedDict::find(std::string_view key, PrefixRanges
     // A one-character key is searched for once per conversion at most (its
     // token's reading is remembered), so its range is not worth remembering.
     if (ranges == nullptr || from == key.size() || entry_count_ == 0) return find(key);
-    std::uint64_t lo = 0, hi = entry_count_;
-    narrow_memoised(lo, hi, key, 0, key.substr(0, from), ranges);
+    std::uint64_t lo = 0, hi = entry_count_, prefix = 0;
+    narrow_memoised(lo, hi, 0, Piece::at(key, 0), prefix, ranges);
     // The keys of [lo, hi) all start with the key's first character.
     std::string_view rest = key.substr(from);
     while (lo < hi) {
@@ -220,9 +220,10 @@ inline std::uint32_t pack_bytes(const unsigned char* p, std::size_t n) noexcept 
     return packed;
 }
 
-MappedDict::Piece MappedDict::Piece::of(std::string_view bytes) noexcept {
-    return Piece{pack_bytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()),
-                 static_cast<std::uint32_t>(bytes.size())};
+MappedDict::Piece MappedDict::Piece::at(std::string_view text, std::size_t pos) noexcept {
+    const std::size_t size = utf8::char_length(text, pos);
+    return Piece{pack_bytes(reinterpret_cast<const unsigned char*>(text.data()) + pos, size),
+                 static_cast<std::uint32_t>(size)};
 }
 
 // Orders entry i against `piece` by the key bytes [from, from + piece.size),
@@ -252,8 +253,7 @@ std::optional<std::size_t> MappedDict::longest_prefix(std::string_view text, std
     return match->length;
 }
 
-void MappedDict::narrow(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, std::string_view bytes) const noexcept {
-    const Piece piece = Piece::of(bytes);
+void MappedDict::narrow(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, Piece piece) const noexcept {
     // Bisect until a key that continues with the piece turns up; the range's
     // two ends then lie on either side of it, each found by bisecting the
     // part of the interval left on its side. When none does, the range is
@@ -300,23 +300,22 @@ MappedDict::PrefixRanges::Slot* MappedDict::PrefixRanges::lookup(const MappedDic
     return &slots_[static_cast<std::size_t>(h >> 40) & mask_];
 }
 
-void MappedDict::narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::string_view text, std::size_t from,
-                                 std::string_view piece, PrefixRanges* ranges) const noexcept {
-    const std::size_t end = from + piece.size();
+void MappedDict::narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, Piece piece,
+                                 std::uint64_t& prefix, PrefixRanges* ranges) const noexcept {
+    const std::size_t end = from + piece.size;
     if (ranges == nullptr || end > 8) {
         narrow(lo, hi, from, piece);
         return;
     }
-    std::uint64_t bytes = 0;
-    for (std::size_t i = 0; i < end; ++i) bytes = (bytes << 8) | static_cast<unsigned char>(text[i]);
-    auto* slot = ranges->lookup(this, bytes, static_cast<std::uint32_t>(end));
-    if (slot->table == this && slot->length == end && slot->bytes == bytes) {
+    prefix = (prefix << (8 * piece.size)) | (piece.packed >> (32 - 8 * piece.size));
+    auto* slot = ranges->lookup(this, prefix, static_cast<std::uint32_t>(end));
+    if (slot->table == this && slot->length == end && slot->bytes == prefix) {
         lo = slot->lo;
         hi = slot->hi;
         return;
     }
     narrow(lo, hi, from, piece);
-    *slot = {this, bytes, static_cast<std::uint32_t>(end), static_cast<std::uint32_t>(lo),
+    *slot = {this, prefix, static_cast<std::uint32_t>(end), static_cast<std::uint32_t>(lo),
              static_cast<std::uint32_t>(hi)};
 }
 
@@ -330,15 +329,16 @@ std::optional<MappedDict::PrefixMatch> MappedDict::longest_prefix_match(std::str
     std::optional<PrefixMatch> best;
     if (max_chars == 0 || text.empty() || entry_count_ == 0) return best;
     std::uint64_t lo = 0, hi = entry_count_;
+    std::uint64_t prefix = 0;  // the bytes matched so far, packed, for the memo
     std::size_t pos = 0;
     for (std::size_t chars = 0;; ++chars) {
-        std::string_view piece = text.substr(pos, utf8::char_length(text, pos));
-        if (chars < 2) narrow_memoised(lo, hi, text, pos, piece, ranges);
+        const Piece piece = Piece::at(text, pos);
+        if (chars < 2) narrow_memoised(lo, hi, pos, piece, prefix, ranges);
         else narrow(lo, hi, pos, piece);
         if (lo == hi) break;
-        pos += piece.size();
-        auto key = key_at(lo);
-        if (key && key->size() == pos) best = PrefixMatch{pos, lo};
+        pos += piece.size;
+        // The range's first key is the prefix itself when it is that long.
+        if (read_u16(entries_ + kEntrySize * lo + 4) == pos && key_at(lo)) best = PrefixMatch{pos, lo};
         if (chars + 1 == max_chars || pos == text.size()) break;
     }
     return best;

@@ -100,15 +100,17 @@ private:
     struct Piece {
         std::uint32_t packed;
         std::uint32_t size;
-        static Piece of(std::string_view bytes) noexcept;
+        // The character of `text` at byte `pos`.
+        static Piece at(std::string_view text, std::size_t pos) noexcept;
     };
     int compare_tail(std::uint64_t i, std::size_t from, Piece piece) const noexcept;
     // Narrows [lo, hi), whose keys share their first `from` bytes with the
     // text, to the keys that continue with `piece`; lo == hi when none.
-    void narrow(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, std::string_view piece) const noexcept;
-    // narrow() through the caller's memo, for the prefix text[0, from + piece.size()).
-    void narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::string_view text, std::size_t from,
-                         std::string_view piece, PrefixRanges* ranges) const noexcept;
+    void narrow(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, Piece piece) const noexcept;
+    // narrow() through the caller's memo. `prefix` holds the `from` bytes
+    // matched so far, packed; the piece's bytes are added to it.
+    void narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, Piece piece, std::uint64_t& prefix,
+                         PrefixRanges* ranges) const noexcept;
 
     void* mapping_ = nullptr;
     std::size_t length_ = 0;
