@@ -52,7 +52,7 @@ public:
     // another prefix is simply overwritten.
     class PrefixRanges {
     public:
-        static constexpr std::size_t kMaxSlots = 2048;
+        static constexpr std::size_t kMaxSlots = 1024;
         // Room for about `slots` prefixes (a power of two, at most kMaxSlots).
         // The slots live inside the object, so a memo on the stack costs no
         // allocation; only the slots in use are cleared. (Held in a
