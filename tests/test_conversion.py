@@ -234,3 +234,23 @@ def test_empty_text_shortcut(pipeline):
     assert pipeline.convert_detailed("") == []
     assert pipeline.convert_candidates("") == []
     assert pipeline.convert_detailed(text="") == []
+
+
+@pytest.mark.parametrize("method", ["convert", "convert_detailed", "convert_candidates", "convert_batch"])
+def test_long_text_on_a_thread_with_a_small_stack(pipeline, method):
+    # A conversion keeps its scratch tables on the stack; a thread with a
+    # quarter of a MiB of it still converts a long text.
+    import threading
+
+    text = "你好，世界。香港三號！" * 2000
+    f = getattr(pipeline, method)
+    argument = [text, text] if method == "convert_batch" else text
+    results = []
+    previous = threading.stack_size(256 * 1024)
+    try:
+        worker = threading.Thread(target=lambda: results.append(f(argument)))
+        worker.start()
+        worker.join()
+    finally:
+        threading.stack_size(previous)
+    assert results == [f(argument)]
