@@ -70,16 +70,26 @@ def cold_start(runs=9):
     return statistics.median(s[0] for s in samples), statistics.median(s[1] for s in samples)
 
 
-def main():
-    from pycantonese import characters_to_jyutping
-    import ToJyutping
-
+def corpora():
     dev = hkcancor_gold.load("dev").utterances
-    corpora = {
+    return {
         "HKCanCor dev": documents([u.text for u in dev]),
         "number-heavy": [synthetic.number_heavy_text(2000, seed=s) for s in range(100)],
     }
-    del dev
+
+
+def main():
+    if sys.argv[1:2] == ["--dump-documents"]:
+        # For bench/engine_scaling.cpp: both texts' documents, one per line.
+        with open(sys.argv[2], "w", encoding="utf-8") as out:
+            for docs in corpora().values():
+                out.writelines(doc + "\n" for doc in docs)
+        return
+
+    from pycantonese import characters_to_jyutping
+    import ToJyutping
+
+    texts = corpora()
     # The corpus reader leaves a million objects behind; freeze them so that
     # the collector's passes during the runs below do not walk them again and
     # again (every runner creates objects and would pay for it).
@@ -93,7 +103,7 @@ def main():
         ("merrow convert_batch", p.convert_batch),
         ("ToJyutping get_jyutping_list", each(ToJyutping.get_jyutping_list)),
     ]
-    for name, docs in corpora.items():
+    for name, docs in texts.items():
         chars = sum(map(len, docs))
         print(f"\n{name}: {len(docs)} documents, {chars:,} characters")
         found = rates(runners, docs)

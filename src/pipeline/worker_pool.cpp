@@ -144,6 +144,7 @@ public:
         Job job(body, (n + pieces - 1) / pieces, n, static_cast<bool>(on_done));
         std::unique_lock lock(mutex_);
         queue_.push_back(Range{&job, 0, n});
+        queue_changed();
         work_ready_.notify_one();
         // While some worker is not running a range (asleep, or still waking
         // up: after a pause that takes a while), the caller takes a range of
@@ -183,7 +184,11 @@ private:
         on_pool_thread = true;
         std::unique_lock lock(mutex_);
         for (;;) {
-            work_ready_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            if (!stopping_ && queue_.empty()) {
+                sleeping_.fetch_add(1, std::memory_order_relaxed);
+                work_ready_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+                sleeping_.fetch_sub(1, std::memory_order_relaxed);
+            }
             if (stopping_) return;
             ++busy_;
             run_front(lock);
@@ -197,6 +202,7 @@ private:
     void run_front(std::unique_lock<std::mutex>& lock) {
         Range range = queue_.front();
         queue_.pop_front();
+        queue_changed();
         Job& job = *range.job;
         if (job.failed) {
             finish(job, range.end - range.begin);
@@ -205,7 +211,7 @@ private:
         const std::size_t offered = split(range);
         lock.unlock();
         for (std::size_t i = 0; i < offered; ++i) work_ready_.notify_one();
-        auto failure = run_leaf(*job.body, range.begin, range.end);
+        auto failure = run_piece(range);
         lock.lock();
         if (failure && !job.failed) {
             job.failed = true;
@@ -214,6 +220,31 @@ private:
         }
         if (!job.failed && job.report_done) job.done.emplace_back(range.begin, range.end);
         finish(job, range.end - range.begin);
+    }
+
+    // Runs a piece one index at a time, without the lock. Pieces of uneven
+    // work (texts of very different lengths) leave threads idle at the end:
+    // whenever a worker sleeps with nothing queued, the rest of the piece is
+    // halved again and its right half offered. Returns a body's failure;
+    // range.end is where this piece ended up.
+    std::optional<std::string> run_piece(Range& range) {
+        for (std::size_t i = range.begin; i < range.end; ++i) {
+            if (auto failure = run_leaf(*range.job->body, i, i + 1)) {
+                return failure;
+            }
+            if (range.end - i > 2 && sleeping_.load(std::memory_order_relaxed) > 0 &&
+                queued_.load(std::memory_order_relaxed) == 0) {
+                std::unique_lock lock(mutex_);
+                if (sleeping_.load(std::memory_order_relaxed) == 0 || !queue_.empty() || range.job->failed) continue;
+                const std::size_t middle = i + 1 + (range.end - i - 1) / 2;
+                queue_.push_back(Range{range.job, middle, range.end});
+                queue_changed();
+                range.end = middle;
+                lock.unlock();
+                work_ready_.notify_one();
+            }
+        }
+        return std::nullopt;
     }
 
     // Halves `range` down to its job's grain, queueing the right halves; the
@@ -226,8 +257,12 @@ private:
             range.end = middle;
             ++offered;
         }
+        queue_changed();
         return offered;
     }
+
+    // Keeps the queue's length readable without the lock.
+    void queue_changed() { queued_.store(queue_.size(), std::memory_order_relaxed); }
 
     // Drops the queued ranges of a failed job; ranges already running finish.
     void abandon_queued(Job& job) {
@@ -237,6 +272,7 @@ private:
             dropped += r.end - r.begin;
             return true;
         });
+        queue_changed();
         finish(job, dropped);
     }
 
@@ -265,6 +301,9 @@ private:
     std::condition_variable job_done_;
     std::deque<Range> queue_;
     std::size_t busy_ = 0;  // workers running a range
+    // Read without the lock by running pieces, to decide whether to split.
+    std::atomic<std::size_t> sleeping_{0};  // workers waiting for work
+    std::atomic<std::size_t> queued_{0};    // queue_.size()
     bool stopping_ = false;
     std::vector<std::thread> workers_;
 };
