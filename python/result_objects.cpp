@@ -192,36 +192,35 @@ PyObject* to_str(std::string_view s) {
     return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
 
-PyObject* detailed_list(const Pipeline& pipeline, std::string_view text) {
-    RecordBuilder records(false);
+namespace {
+
+// The records of one text; second(resolution) makes a new record's second
+// field. A list of readings (a mutable second field) keeps its tuples
+// tracked by the cycle collector and is copied for a repeated token.
+template <class Second>
+PyObject* record_list(const Pipeline& pipeline, std::string_view text, bool second_is_list, Second second) {
+    RecordBuilder records(second_is_list);
     for_each_record(pipeline, text, [&](const RecordRef& r) {
         if (records.failed()) return;
         if (r.resolution == nullptr) {
-            records.add_repeat(r.earlier, false);
+            records.add_repeat(r.earlier, second_is_list);
             return;
         }
-        const ResolvedView& v = *r.resolution;
         PyObject* token = to_str(r.token);
-        PyObject* reading = token == nullptr ? nullptr : to_str(v.first_candidate());
-        records.add(token, reading, r.lang, v.confidence, v.source);
+        PyObject* field = token == nullptr ? nullptr : second(*r.resolution);
+        records.add(token, field, r.lang, r.resolution->confidence, r.resolution->source);
     });
     return records.release_list();
 }
 
+}  // namespace
+
+PyObject* detailed_list(const Pipeline& pipeline, std::string_view text) {
+    return record_list(pipeline, text, false, [](const ResolvedView& v) { return to_str(v.first_candidate()); });
+}
+
 PyObject* candidates_list(const Pipeline& pipeline, std::string_view text) {
-    RecordBuilder records(true);
-    for_each_record(pipeline, text, [&](const RecordRef& r) {
-        if (records.failed()) return;
-        if (r.resolution == nullptr) {
-            records.add_repeat(r.earlier, true);
-            return;
-        }
-        const ResolvedView& v = *r.resolution;
-        PyObject* token = to_str(r.token);
-        PyObject* readings = token == nullptr ? nullptr : candidates_str_list(v);
-        records.add(token, readings, r.lang, v.confidence, v.source);
-    });
-    return records.release_list();
+    return record_list(pipeline, text, true, candidates_str_list);
 }
 
 PyObject* to_list(std::vector<DetailedToken>& records) {
