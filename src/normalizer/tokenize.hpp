@@ -1,8 +1,6 @@
 // Text -> tokens: punctuation pass (when enabled), number pass, run split.
 #pragma once
 
-#include <algorithm>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
