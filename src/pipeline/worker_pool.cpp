@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -30,6 +31,10 @@ constexpr std::size_t MAX_POOL_THREADS = std::size_t{1} << 16;
 // Ranges stop being halved once they are no larger than n / (this * threads):
 // enough pieces to even out uneven texts, few enough to keep queue traffic low.
 constexpr std::size_t PIECES_PER_THREAD = 4;
+
+// A running piece is halved for a sleeping worker only when the half would
+// take at least this long.
+constexpr std::chrono::microseconds MIN_OFFERED_WORK{500};
 
 // The affinity mask of the process, in a set sized for any number of CPUs.
 std::optional<std::size_t> processors_in_affinity_mask() {
@@ -228,12 +233,14 @@ private:
     // halved again and its right half offered. Returns a body's failure;
     // range.end is where this piece ended up.
     std::optional<std::string> run_piece(Range& range) {
+        const auto started = std::chrono::steady_clock::now();
         for (std::size_t i = range.begin; i < range.end; ++i) {
             if (auto failure = run_leaf(*range.job->body, i, i + 1)) {
                 return failure;
             }
             if (range.end - i > 2 && sleeping_.load(std::memory_order_relaxed) > 0 &&
-                queued_.load(std::memory_order_relaxed) == 0) {
+                queued_.load(std::memory_order_relaxed) == 0 &&
+                worth_offering(std::chrono::steady_clock::now() - started, i + 1 - range.begin, range.end - i - 1)) {
                 std::unique_lock lock(mutex_);
                 if (sleeping_.load(std::memory_order_relaxed) == 0 || !queue_.empty() || range.job->failed) continue;
                 const std::size_t middle = i + 1 + (range.end - i - 1) / 2;
@@ -245,6 +252,13 @@ private:
             }
         }
         return std::nullopt;
+    }
+
+    // Whether half of the `left` indices of a piece, at the pace of the `done`
+    // ones so far, outlasts waking a sleeping worker (a few hundred
+    // microseconds on a busy machine); if not, offering it only delays the end.
+    static bool worth_offering(std::chrono::steady_clock::duration elapsed, std::size_t done, std::size_t left) {
+        return elapsed / done * (left / 2) > MIN_OFFERED_WORK;
     }
 
     // Halves `range` down to its job's grain, queueing the right halves; the
