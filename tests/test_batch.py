@@ -166,6 +166,23 @@ def test_bad_element_raises_without_note(pipeline, batch, texts, message):
     assert not hasattr(info.value, "__notes__")
 
 
+@pytest.mark.parametrize("batch", [m for m, _ in METHODS])
+@pytest.mark.parametrize("bad_at", [0, 2500, 4999])
+def test_bad_element_in_a_long_list(pipeline, batch, bad_at):
+    # With the pool running, a bad element anywhere in a long list ends the
+    # call with its own error and no result, and the pool goes on working.
+    f = getattr(pipeline, batch)
+    f(["香港"])
+    texts = ["香港好" * 20] * 5000
+    texts[bad_at] = 5
+    with pytest.raises(TypeError) as info:
+        f(texts)
+    assert str(info.value) == "'int' object is not an instance of 'str'"
+    texts[bad_at] = "香港好"
+    single = getattr(pipeline, dict(METHODS)[batch])
+    assert f(texts) == [single(t) for t in texts]
+
+
 def test_unencodable_element(pipeline):
     with pytest.raises(UnicodeEncodeError) as info:
         pipeline.convert_batch(["香港", "\ud800"])
