@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "check.hpp"
 #include "pipeline/pipeline.hpp"
 #include "pipeline/worker_pool.hpp"
 #include "test_dictionary_set.hpp"
@@ -17,18 +18,7 @@ using namespace merrow;
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void check(bool ok, const std::string& what) {
-    if (ok) {
-        ++passed;
-    } else {
-        ++failed;
-        std::printf("FAIL: %s\n", what.c_str());
-        std::fflush(stdout);
-    }
-}
+using merrow::testing::check;
 
 // Texts of very different lengths over dictionary words, digits, currency,
 // punctuation, Latin and unknown characters; an empty text now and then.
@@ -176,10 +166,7 @@ int main() {
 
     auto loaded = testing::load_test_pipeline(true, testing::user_entries());
     check(loaded.has_value(), "the test dictionary set loads");
-    if (!loaded) {
-        std::printf("%d passed, %d failed\n", passed, failed);
-        return 1;
-    }
+    if (!loaded) return merrow::testing::report();
     const Pipeline& p = *loaded;
     const std::vector<std::string> texts = make_texts(600);
     Expected want;
@@ -196,6 +183,5 @@ int main() {
     test_concurrent_callers_of_pool(p, texts, want);
     test_flavours_on_many_threads(p, texts, want);
 
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return merrow::testing::report();
 }

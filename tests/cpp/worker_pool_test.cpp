@@ -21,24 +21,14 @@
 #include <utility>
 #include <vector>
 
+#include "check.hpp"
 #include "pipeline/worker_pool.hpp"
 
 using merrow::WorkerPool;
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void check(bool ok, const std::string& what) {
-    if (ok) {
-        ++passed;
-    } else {
-        ++failed;
-        std::printf("FAIL: %s\n", what.c_str());
-        std::fflush(stdout);
-    }
-}
+using merrow::testing::check;
 
 bool starts_with(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -560,6 +550,5 @@ int main() {
     test_create_failure();
     test_global_pool();
     test_fork();
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return merrow::testing::report();
 }
