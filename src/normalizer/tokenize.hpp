@@ -44,7 +44,7 @@ void for_each_run_token(std::string_view expanded, const MappedDict& word, const
     // the key range of each for this text, in a memo that grows with the
     // text. Short texts are not worth clearing it.
     const bool remember = expanded.size() >= kPrefixMemoMinBytes;
-    MappedDict::PrefixRanges ranges(remember ? expanded.size() / 4 : 1);
+    MappedDict::InlinePrefixRanges<1024> ranges(remember ? expanded.size() / 4 : 1);
     MappedDict::PrefixRanges* memo = remember ? &ranges : nullptr;
     std::size_t run_start = 0, run_end = 0;
     RunKind current = RunKind::Other;

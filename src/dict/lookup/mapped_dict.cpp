@@ -287,11 +287,15 @@ void MappedDict::narrow(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, 
     lo = hi = a;
 }
 
-MappedDict::PrefixRanges::PrefixRanges(std::size_t slots) noexcept {
-    std::size_t n = 1;
-    while (n < slots && n < kMaxSlots) n *= 2;
-    mask_ = n - 1;
-    for (std::size_t i = 0; i < n; ++i) slots_[i].table = nullptr;
+MappedDict::PrefixRanges::PrefixRanges(Slot* slots, std::size_t count) noexcept : slots_(slots), mask_(count - 1) {
+    for (std::size_t i = 0; i < count; ++i) slots_[i].table = nullptr;
+}
+
+void MappedDict::PrefixRanges::forget() noexcept {
+    if (++generation_ != 0) return;
+    // The generations wrapped: slots of an old one could pass for current.
+    for (std::size_t i = 0; i <= mask_; ++i) slots_[i].table = nullptr;
+    generation_ = 1;
 }
 
 MappedDict::PrefixRanges::Slot* MappedDict::PrefixRanges::lookup(const MappedDict* table, std::uint64_t bytes,
@@ -309,14 +313,14 @@ void MappedDict::narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::size
     }
     prefix = (prefix << (8 * piece.size)) | (piece.packed >> (32 - 8 * piece.size));
     auto* slot = ranges->lookup(this, prefix, static_cast<std::uint32_t>(end));
-    if (slot->table == this && slot->length == end && slot->bytes == prefix) {
+    if (slot->table == this && slot->length == end && slot->bytes == prefix && slot->generation == ranges->generation_) {
         lo = slot->lo;
         hi = slot->hi;
         return;
     }
     narrow(lo, hi, from, piece);
     *slot = {this, prefix, static_cast<std::uint32_t>(end), static_cast<std::uint32_t>(lo),
-             static_cast<std::uint32_t>(hi)};
+             static_cast<std::uint32_t>(hi), ranges->generation_};
 }
 
 std::optional<MappedDict::PrefixMatch> MappedDict::longest_prefix_match(std::string_view text, std::size_t max_chars,
