@@ -1,11 +1,13 @@
 // convert_batch and friends: copy every text out of the list, convert them on
-// the worker pool (each result into the slot of its index), and fill the
-// result list by index as ranges of results are ready.
+// the worker pool (each result into the slot of its index, each thread
+// carrying its memo of key ranges from text to text), and fill the result
+// list by index as ranges of results are ready.
 #include <string>
 #include <vector>
 
 #include "arg_binding.hpp"
 #include "boundary.hpp"
+#include "pipeline/batch_prefix_ranges.hpp"
 #include "pipeline/worker_pool.hpp"
 #include "py_pipeline.hpp"
 #include "result_objects.hpp"
@@ -59,7 +61,7 @@ PyObject* convert_many(const char* display_name, PyObject* self, PyObject* args,
         if (copy_texts(slot, texts) < 0) return nullptr;
 
         const Pipeline& pipeline = pipeline_of(self);
-        using Slot = decltype(flavour(pipeline, std::string_view()));
+        using Slot = decltype(flavour(pipeline, std::string_view(), nullptr));
         std::vector<Slot> results(texts.size());
         Result<WorkerPool*> pool = WorkerPool::global();
         if (!pool) {
@@ -72,10 +74,12 @@ PyObject* convert_many(const char* display_name, PyObject* self, PyObject* args,
         // interpreter lock, as their ranges finish: the workers go on with
         // the rest meanwhile, so little is left to convert at the end.
         bool object_failed = false;
+        BatchPrefixRanges ranges;
         auto failure = pool.value()->run(
             texts.size(),
             [&](std::size_t begin, std::size_t end) {
-                for (std::size_t i = begin; i < end; ++i) results[i] = flavour(pipeline, texts[i]);
+                MappedDict::PrefixRanges* memo = ranges.for_this_thread();
+                for (std::size_t i = begin; i < end; ++i) results[i] = flavour(pipeline, texts[i], memo);
             },
             [&](std::size_t begin, std::size_t end) {
                 for (std::size_t i = begin; i < end && !object_failed; ++i) {

@@ -86,6 +86,26 @@ def test_batch_equals_single_in_order(pipeline, batch, single, texts):
     assert getattr(pipeline, batch)(texts) == expected
 
 
+def test_pipelines_loaded_one_after_another(make_data_dir):
+    # Each pipeline is freed before the next is loaded, so the next one's
+    # tables tend to sit at the same addresses with other keys: nothing a
+    # batch found in the old tables may be used with the new ones.
+    import random
+
+    rng = random.Random(7)
+    alphabet = "香港人你好話廣東一二三"
+    texts = ["".join(rng.choice(alphabet) for _ in range(rng.randint(0, 40))) for _ in range(200)]
+    for round_ in range(12):
+        words = {
+            "".join(rng.choice(alphabet) for _ in range(rng.randint(1, 4))): f"w{round_} {i}"
+            for i in range(rng.randint(0, 60))
+        }
+        pipeline = _merrow.PyPipeline.from_dir(make_data_dir(word=words, char=CHARS))
+        for batch, single in METHODS:
+            assert getattr(pipeline, batch)(texts) == [getattr(pipeline, single)(t) for t in texts]
+        del pipeline
+
+
 def test_empty_strings_give_empty_results(pipeline):
     assert pipeline.convert_batch(["", ""]) == ["", ""]
     assert pipeline.convert_detailed_batch([""]) == [[]]

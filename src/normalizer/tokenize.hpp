@@ -38,14 +38,17 @@ inline constexpr std::size_t kPrefixMemoMinBytes = 192;
 
 // Stage 3 over views: calls visit(TokenRef) for every token of `expanded`,
 // in order. Runs are contiguous byte ranges, so no run buffer is filled.
+// Searches go through `ranges`, the caller's memo, when one is given.
 template <class Visit>
-void for_each_run_token(std::string_view expanded, const MappedDict& word, const UserDict& user_dict, Visit&& visit) {
-    // Longer texts repeat their characters and character pairs: remember
-    // the key range of each for this text, in a memo that grows with the
-    // text. Short texts are not worth clearing it.
-    const bool remember = expanded.size() >= kPrefixMemoMinBytes;
-    MappedDict::InlinePrefixRanges<1024> ranges(remember ? expanded.size() / 4 : 1);
-    MappedDict::PrefixRanges* memo = remember ? &ranges : nullptr;
+void for_each_run_token(std::string_view expanded, const MappedDict& word, const UserDict& user_dict, Visit&& visit,
+                        MappedDict::PrefixRanges* ranges = nullptr) {
+    // Longer texts repeat their characters and character pairs: without a
+    // memo from the caller, remember the key range of each for this text,
+    // in a memo that grows with the text. Short texts are not worth
+    // clearing it.
+    const bool remember = ranges == nullptr && expanded.size() >= kPrefixMemoMinBytes;
+    MappedDict::InlinePrefixRanges<1024> own(remember ? expanded.size() / 4 : 1);
+    MappedDict::PrefixRanges* memo = ranges != nullptr ? ranges : remember ? &own : nullptr;
     std::size_t run_start = 0, run_end = 0;
     RunKind current = RunKind::Other;
     auto flush = [&] {
@@ -75,10 +78,11 @@ void for_each_run_token(std::string_view expanded, const MappedDict& word, const
 
 // All three stages: calls visit(TokenRef) for every token of `text`.
 template <class Visit>
-void for_each_token(const Pipeline& pipeline, std::string_view text, Visit&& visit) {
+void for_each_token(const Pipeline& pipeline, std::string_view text, Visit&& visit,
+                    MappedDict::PrefixRanges* ranges = nullptr) {
     std::string storage;
     std::string_view expanded = normalize_text(pipeline, text, storage);
-    for_each_run_token(expanded, pipeline.word, pipeline.user_dict, visit);
+    for_each_run_token(expanded, pipeline.word, pipeline.user_dict, visit, ranges);
 }
 
 }  // namespace merrow

@@ -46,9 +46,15 @@ struct CandidateToken {
     std::string source;
 };
 
-std::string convert(const Pipeline& pipeline, std::string_view text);
-std::vector<DetailedToken> convert_detailed(const Pipeline& pipeline, std::string_view text);
-std::vector<CandidateToken> convert_candidates(const Pipeline& pipeline, std::string_view text);
+// The three flavours. With `ranges`, the dictionary searches go through
+// that memo instead of one of the conversion's own, so a caller converting
+// many texts on one thread can carry what one text's searches found over to
+// the next (see BatchPrefixRanges). The results are the same either way.
+std::string convert(const Pipeline& pipeline, std::string_view text, MappedDict::PrefixRanges* ranges = nullptr);
+std::vector<DetailedToken> convert_detailed(const Pipeline& pipeline, std::string_view text,
+                                            MappedDict::PrefixRanges* ranges = nullptr);
+std::vector<CandidateToken> convert_candidates(const Pipeline& pipeline, std::string_view text,
+                                               MappedDict::PrefixRanges* ranges = nullptr);
 
 // "yue", "en" or "punct", from the token's characters alone.
 const char* classify_lang(std::string_view token) noexcept;

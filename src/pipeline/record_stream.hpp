@@ -26,9 +26,10 @@ struct RecordRef {
 };
 
 // Calls emit(const RecordRef&) for every token of `text`, in order; the
-// views are valid during the call only.
+// views are valid during the call only. `ranges` as for convert().
 template <class Emit>
-void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit) {
+void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
+                     MappedDict::PrefixRanges* ranges = nullptr) {
     if (text.empty()) return;
     TokenMemo memo(text.size());  // token -> index of its first record
     ResolvedView view;
@@ -45,7 +46,7 @@ void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit) {
         resolve_view(p, t, view);
         emit(RecordRef{t.text, t.han ? "yue" : classify_lang(t.text), &view, RecordRef::kNoEarlier});
         ++count;
-    });
+    }, ranges);
 }
 
 }  // namespace merrow

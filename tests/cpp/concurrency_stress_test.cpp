@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check.hpp"
+#include "pipeline/batch_prefix_ranges.hpp"
 #include "pipeline/pipeline.hpp"
 #include "pipeline/worker_pool.hpp"
 #include "test_dictionary_set.hpp"
@@ -83,13 +84,16 @@ void test_pool_created_once() {
 }
 
 // A batch as the binding runs it: results written into the slot of their
-// index by the pool's workers, read by the caller after run() returns.
+// index by the pool's workers, each carrying its memo of key ranges from
+// text to text, and read by the caller after run() returns.
 template <class Flavour, class Slot, class Same>
 bool batch_matches(WorkerPool& pool, const Pipeline& p, const std::vector<std::string>& texts,
                    const std::vector<Slot>& want, Flavour flavour, Same equal) {
     std::vector<Slot> slots(texts.size());
+    BatchPrefixRanges ranges;
     auto failure = pool.run(texts.size(), [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) slots[i] = flavour(p, texts[i]);
+        MappedDict::PrefixRanges* memo = ranges.for_this_thread();
+        for (std::size_t i = begin; i < end; ++i) slots[i] = flavour(p, texts[i], memo);
     });
     if (failure) return false;
     for (std::size_t i = 0; i < texts.size(); ++i) {

@@ -17,6 +17,7 @@
 #include "normalizer/expand_numbers.hpp"
 #include "normalizer/punctuation.hpp"
 #include "normalizer/tokenize.hpp"
+#include "pipeline/batch_prefix_ranges.hpp"
 #include "pipeline/pipeline.hpp"
 
 using namespace merrow;
@@ -260,6 +261,12 @@ int main() {
         }
         const Pipeline& p = loaded.value();
         bool ok = true;
+        // Memos carried from text to text, as on a batch's threads: one
+        // from a new batch (each round's pipeline may sit where the last
+        // one did) and one so small that prefixes keep evicting each other.
+        BatchPrefixRanges batch;
+        MappedDict::PrefixRanges* carried = batch.for_this_thread();
+        MappedDict::InlinePrefixRanges<4> crowded;
         for (int t = 0; t < 200 && ok; ++t) {
             std::string text = random_text(rng);
             std::vector<std::string> tokens = reference::tokenize(p, text);
@@ -270,8 +277,15 @@ int main() {
                 want_plain += reference::plain(tokens[i], p);
                 want.push_back(reference::resolve(tokens[i], p));
             }
+            bool same_with_memos = true;
+            for (MappedDict::PrefixRanges* memo : {carried, static_cast<MappedDict::PrefixRanges*>(&crowded)}) {
+                same_with_memos = same_with_memos && convert(p, text, memo) == want_plain &&
+                                  same_records(convert_detailed(p, text, memo), want, true) &&
+                                  same_records(convert_candidates(p, text, memo), want, false);
+            }
             if (convert(p, text) != want_plain || !same_records(convert_detailed(p, text), want, true) ||
-                !same_records(convert_candidates(p, text), want, false) || tokenize(p, text) != tokens) {
+                !same_records(convert_candidates(p, text), want, false) || tokenize(p, text) != tokens ||
+                !same_with_memos) {
                 std::printf("round %d: mismatch on text [%s]\n", round, text.c_str());
                 ok = false;
             }

@@ -2,7 +2,9 @@
 // with candidates, labels, multi-character words and a user dictionary. All
 // output must be well-formed UTF-8 (the binding turns it into str), the
 // detailed and candidate records must agree token by token, and no record may
-// lack a reading. Raw (ill-formed) bytes are run too, for memory safety only.
+// lack a reading. A memo of key ranges carried over from input to input, as a
+// batch's threads carry theirs, must not change any result. Raw (ill-formed)
+// bytes are run too, for memory safety only.
 #include <set>
 
 #include "fuzz_support.hpp"
@@ -12,11 +14,27 @@ using namespace merrow;
 
 namespace {
 
+bool same(const std::vector<DetailedToken>& a, const std::vector<DetailedToken>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].token != b[i].token || a[i].jyutping != b[i].jyutping || a[i].confidence != b[i].confidence ||
+            a[i].source != b[i].source)
+            return false;
+    }
+    return true;
+}
+
+// Small, so that prefixes keep evicting each other; shared by both pipelines.
+MappedDict::InlinePrefixRanges<16> carried;
+
 void check_flavours(const Pipeline& p, const std::string& text) {
     std::string plain = convert(p, text);
     fuzz::require(utf8::is_valid(plain), "convert output is not UTF-8", plain);
     std::vector<DetailedToken> detailed = convert_detailed(p, text);
     std::vector<CandidateToken> candidates = convert_candidates(p, text);
+    fuzz::require(convert(p, text, &carried) == plain, "convert differs with a carried memo", text);
+    fuzz::require(same(convert_detailed(p, text, &carried), detailed), "convert_detailed differs with a carried memo",
+                  text);
     std::size_t tokens = text.empty() ? 0 : tokenize(p, text).size();
     fuzz::require(detailed.size() == tokens && candidates.size() == tokens, "record count differs from tokens");
     static const std::set<std::string> langs = {"yue", "en", "punct"};
@@ -45,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_flavours(ps.plain, text);
     std::string_view raw(reinterpret_cast<const char*>(data), size);
     convert(ps.with_user, raw);
+    convert(ps.plain, raw, &carried);
     convert_detailed(ps.with_user, raw);
     convert_candidates(ps.plain, raw);
     return 0;
