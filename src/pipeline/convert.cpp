@@ -19,7 +19,7 @@ const char* classify_lang(std::string_view token) noexcept {
     return "en";
 }
 
-std::string convert(const Pipeline& p, std::string_view text, MappedDict::PrefixRanges* shared) {
+std::string convert(const Pipeline& p, std::string_view text, MappedDict::PrefixRanges* ranges) {
     std::string out;
     if (text.empty()) return out;
     out.reserve(text.size() * 2);
@@ -40,7 +40,7 @@ std::string convert(const Pipeline& p, std::string_view text, MappedDict::Prefix
         append_plain_reading(out, t, p.word, p.char_, p.user_dict);
         std::size_t length = out.size() - start;
         if (start <= 0xFFFFFFFFu && length <= 0xFFFFFFFFu) memo.remember(t.text, (std::uint64_t(start) << 32) | length);
-    }, shared);
+    }, ranges);
     return out;
 }
 
@@ -50,7 +50,8 @@ namespace {
 // from the views only what the record keeps, and a repeated token's record
 // is copied from its first.
 template <class Record, class Make>
-std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, MappedDict::PrefixRanges* ranges, Make make) {
+std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, MappedDict::PrefixRanges* ranges,
+                                Make make) {
     std::vector<Record> records;
     if (text.empty()) return records;
     records.reserve(text.size() / 4 + 1);  // a guess: about one token per two Han characters
@@ -65,18 +66,20 @@ std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, Mapped
 
 std::vector<DetailedToken> convert_detailed(const Pipeline& p, std::string_view text,
                                             MappedDict::PrefixRanges* ranges) {
-    return resolve_all<DetailedToken>(p, text, ranges, [](std::string_view token, const ResolvedView& r, const char* lang) {
+    auto make = [](std::string_view token, const ResolvedView& r, const char* lang) {
         return DetailedToken{std::string(token), std::string(r.first_candidate()), lang, std::string(r.confidence),
                              std::string(r.source)};
-    });
+    };
+    return resolve_all<DetailedToken>(p, text, ranges, make);
 }
 
 std::vector<CandidateToken> convert_candidates(const Pipeline& p, std::string_view text,
                                                MappedDict::PrefixRanges* ranges) {
-    return resolve_all<CandidateToken>(p, text, ranges, [](std::string_view token, const ResolvedView& r, const char* lang) {
+    auto make = [](std::string_view token, const ResolvedView& r, const char* lang) {
         return CandidateToken{std::string(token), r.candidates(), lang, std::string(r.confidence),
                               std::string(r.source)};
-    });
+    };
+    return resolve_all<CandidateToken>(p, text, ranges, make);
 }
 
 }  // namespace merrow

@@ -313,7 +313,8 @@ void MappedDict::narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::size
     }
     prefix = (prefix << (8 * piece.size)) | (piece.packed >> (32 - 8 * piece.size));
     auto* slot = ranges->lookup(this, prefix, static_cast<std::uint32_t>(end));
-    if (slot->table == this && slot->length == end && slot->bytes == prefix && slot->generation == ranges->generation_) {
+    if (slot->table == this && slot->length == end && slot->bytes == prefix &&
+        slot->generation == ranges->generation_) {
         lo = slot->lo;
         hi = slot->hi;
         return;

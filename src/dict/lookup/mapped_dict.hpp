@@ -54,6 +54,7 @@ public:
     // by another prefix is simply overwritten.
     class PrefixRanges {
     public:
+        // One remembered prefix; public only so that holders can store them.
         struct Slot {
             const MappedDict* table;  // nullptr = empty slot
             std::uint64_t bytes;      // the prefix's UTF-8 bytes, packed
