@@ -13,6 +13,7 @@
 #include "pipeline/batch_prefix_ranges.hpp"
 #include "pipeline/pipeline.hpp"
 #include "pipeline/worker_pool.hpp"
+#include "record_equality.hpp"
 #include "test_dictionary_set.hpp"
 
 using namespace merrow;
@@ -20,6 +21,7 @@ using namespace merrow;
 namespace {
 
 using merrow::testing::check;
+using merrow::testing::same;
 
 // Texts of very different lengths over dictionary words, digits, currency,
 // punctuation, Latin and unknown characters; an empty text now and then.
@@ -42,26 +44,6 @@ struct Expected {
     std::vector<std::vector<DetailedToken>> detailed;
     std::vector<std::vector<CandidateToken>> candidates;
 };
-
-bool same(const std::vector<DetailedToken>& a, const std::vector<DetailedToken>& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i].token != b[i].token || a[i].jyutping != b[i].jyutping || a[i].lang != b[i].lang ||
-            a[i].confidence != b[i].confidence || a[i].source != b[i].source)
-            return false;
-    }
-    return true;
-}
-
-bool same(const std::vector<CandidateToken>& a, const std::vector<CandidateToken>& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i].token != b[i].token || a[i].candidate_readings != b[i].candidate_readings ||
-            a[i].lang != b[i].lang || a[i].confidence != b[i].confidence || a[i].source != b[i].source)
-            return false;
-    }
-    return true;
-}
 
 // Several threads ask for the global pool before it exists: all get one pool.
 void test_pool_created_once() {

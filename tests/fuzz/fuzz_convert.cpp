@@ -8,21 +8,12 @@
 #include <set>
 
 #include "fuzz_support.hpp"
+#include "../cpp/record_equality.hpp"
 #include "normalizer/tokenize.hpp"
 
 using namespace merrow;
 
 namespace {
-
-bool same(const std::vector<DetailedToken>& a, const std::vector<DetailedToken>& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i].token != b[i].token || a[i].jyutping != b[i].jyutping || a[i].confidence != b[i].confidence ||
-            a[i].source != b[i].source)
-            return false;
-    }
-    return true;
-}
 
 // Small, so that prefixes keep evicting each other; shared by both pipelines.
 MappedDict::InlinePrefixRanges<16> carried;
@@ -33,7 +24,7 @@ void check_flavours(const Pipeline& p, const std::string& text) {
     std::vector<DetailedToken> detailed = convert_detailed(p, text);
     std::vector<CandidateToken> candidates = convert_candidates(p, text);
     fuzz::require(convert(p, text, &carried) == plain, "convert differs with a carried memo", text);
-    fuzz::require(same(convert_detailed(p, text, &carried), detailed), "convert_detailed differs with a carried memo",
+    fuzz::require(testing::same(convert_detailed(p, text, &carried), detailed), "convert_detailed differs with a carried memo",
                   text);
     std::size_t tokens = text.empty() ? 0 : tokenize(p, text).size();
     fuzz::require(detailed.size() == tokens && candidates.size() == tokens, "record count differs from tokens");
