@@ -4,7 +4,7 @@
 #include <string>
 
 #include "limited_api.hpp"
-#include "user_dict/user_dict.hpp"
+#include "merrow.hpp"
 
 namespace merrow::py {
 

@@ -1,14 +1,12 @@
-// convert_batch and friends: copy every text out of the list, convert them on
-// the worker pool (each result into the slot of its index, each thread
-// carrying its memo of key ranges from text to text), and fill the result
-// list by index as ranges of results are ready.
+// convert_batch and friends: copy every text out of the list, let the engine
+// convert them on its worker pool, and fill the result list by index as
+// texts finish.
 #include <string>
 #include <vector>
 
 #include "arg_binding.hpp"
 #include "boundary.hpp"
-#include "pipeline/batch_prefix_ranges.hpp"
-#include "pipeline/worker_pool.hpp"
+#include "merrow.hpp"
 #include "py_pipeline.hpp"
 #include "result_objects.hpp"
 
@@ -30,22 +28,17 @@ int copy_texts(PyObject* list, std::vector<std::string>& texts) {
     return 0;
 }
 
-// The Python object of one text's result, whose engine copy is released;
-// nullptr with the interpreter's error set on failure.
-template <class Slot>
-PyObject* result_object(Slot& result) noexcept {
+// The Python object of one text's result; nullptr with the interpreter's
+// error set on failure.
+PyObject* result_object(Flavour flavour, const TextResult& result) noexcept {
     try {
-        PyObject* item;
-        if constexpr (std::is_same_v<Slot, std::string>) item = to_str(result);
-        else item = to_list(result);
-        Slot().swap(result);
-        return item;
+        if (flavour == Flavour::plain) return to_str(result.plain);
+        return record_list(result.records, flavour == Flavour::candidates);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
 }
 
-template <class Flavour>
 PyObject* convert_many(const char* display_name, PyObject* self, PyObject* args, PyObject* kwargs,
                        Flavour flavour) {
     return guarded([&]() -> PyObject* {
@@ -59,35 +52,23 @@ PyObject* convert_many(const char* display_name, PyObject* self, PyObject* args,
         }
         std::vector<std::string> texts;
         if (copy_texts(slot, texts) < 0) return nullptr;
+        std::vector<std::string_view> views(texts.begin(), texts.end());
 
-        const Pipeline& pipeline = pipeline_of(self);
-        using Slot = decltype(flavour(pipeline, std::string_view(), nullptr));
-        std::vector<Slot> results(texts.size());
-        Result<WorkerPool*> pool = WorkerPool::global();
-        if (!pool) {
-            raise_internal_failure(pool.error().message.c_str());
-            return nullptr;
-        }
-        PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(views.size()));
         if (list == nullptr) return nullptr;
         // Results become Python objects on this thread, which holds the
-        // interpreter lock, as their ranges finish: the workers go on with
-        // the rest meanwhile, so little is left to convert at the end.
+        // interpreter lock, as texts finish: the workers go on with the rest
+        // meanwhile, so little is left to convert at the end.
         bool object_failed = false;
-        BatchPrefixRanges ranges;
-        auto failure = pool.value()->run(
-            texts.size(),
-            [&](std::size_t begin, std::size_t end) {
-                MappedDict::PrefixRanges* memo = ranges.for_this_thread();
-                for (std::size_t i = begin; i < end; ++i) results[i] = flavour(pipeline, texts[i], memo);
-            },
-            [&](std::size_t begin, std::size_t end) {
-                for (std::size_t i = begin; i < end && !object_failed; ++i) {
-                    PyObject* item = result_object(results[i]);
-                    if (item == nullptr) object_failed = true;
-                    else PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
-                }
-            });
+        auto failure = convert_batch(pipeline_of(self), flavour, views, [&](std::size_t i, TextResult& result) {
+            PyObject* item = result_object(flavour, result);
+            if (item == nullptr) {
+                object_failed = true;
+                return false;
+            }
+            PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
+            return true;
+        });
         if (failure) {
             Py_DecRef(list);
             raise_internal_failure(failure->message.c_str());
@@ -104,15 +85,15 @@ PyObject* convert_many(const char* display_name, PyObject* self, PyObject* args,
 }  // namespace
 
 PyObject* method_convert_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_many("PyPipeline.convert_batch()", self, args, kwargs, merrow::convert);
+    return convert_many("PyPipeline.convert_batch()", self, args, kwargs, Flavour::plain);
 }
 
 PyObject* method_convert_detailed_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_many("PyPipeline.convert_detailed_batch()", self, args, kwargs, merrow::convert_detailed);
+    return convert_many("PyPipeline.convert_detailed_batch()", self, args, kwargs, Flavour::detailed);
 }
 
 PyObject* method_convert_candidates_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_many("PyPipeline.convert_candidates_batch()", self, args, kwargs, merrow::convert_candidates);
+    return convert_many("PyPipeline.convert_candidates_batch()", self, args, kwargs, Flavour::candidates);
 }
 
 }  // namespace merrow::py

@@ -32,11 +32,13 @@ PyObject* method_convert(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* method_convert_detailed(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_one("PyPipeline.convert_detailed()", self, args, kwargs, detailed_list);
+    return convert_one("PyPipeline.convert_detailed()", self, args, kwargs,
+                       [](const Pipeline& p, std::string_view text) { return record_list(p, text, false); });
 }
 
 PyObject* method_convert_candidates(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_one("PyPipeline.convert_candidates()", self, args, kwargs, candidates_list);
+    return convert_one("PyPipeline.convert_candidates()", self, args, kwargs,
+                       [](const Pipeline& p, std::string_view text) { return record_list(p, text, true); });
 }
 
 }  // namespace merrow::py

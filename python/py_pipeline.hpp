@@ -2,7 +2,7 @@
 #pragma once
 
 #include "limited_api.hpp"
-#include "pipeline/pipeline.hpp"
+#include "merrow.hpp"
 
 namespace merrow::py {
 

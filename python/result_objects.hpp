@@ -2,22 +2,20 @@
 // interpreter's error set when an object cannot be created.
 #pragma once
 
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "limited_api.hpp"
-#include "pipeline/pipeline.hpp"
+#include "merrow.hpp"
 
 namespace merrow::py {
 
 PyObject* to_str(std::string_view s);
-// The records of one text, built straight from the engine's views.
-PyObject* detailed_list(const Pipeline& pipeline, std::string_view text);
-PyObject* candidates_list(const Pipeline& pipeline, std::string_view text);
-// Records made by the engine (the batch methods' workers), released as they
-// are converted.
-PyObject* to_list(std::vector<DetailedToken>& records);
-PyObject* to_list(std::vector<CandidateToken>& records);
+
+// The list of 5-tuples of one text's records: straight from the engine's
+// views for one text, or from a batch's finished RecordList. With
+// as_list, the second field is the list of readings; otherwise the first
+// reading alone.
+PyObject* record_list(const Pipeline& pipeline, std::string_view text, bool as_list);
+PyObject* record_list(const RecordList& records, bool as_list);
 
 }  // namespace merrow::py

@@ -10,14 +10,17 @@
 
 namespace merrow {
 
-const char* classify_lang(std::string_view token) noexcept {
-    if (contains_han(token)) return "yue";
+Label lang_of(std::string_view token) noexcept {
+    if (contains_han(token)) return Label::yue;
     for (unsigned char b : token) {
         bool alnum = (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
-        if (!alnum) return "punct";
+        if (!alnum) return Label::punct;
     }
-    return "en";
+    return Label::en;
 }
+
+// The names are string literals, so their views end in a NUL.
+const char* classify_lang(std::string_view token) noexcept { return label_name(lang_of(token)).data(); }
 
 std::string convert(const Pipeline& p, std::string_view text, MappedDict::PrefixRanges* ranges) {
     std::string out;
@@ -46,9 +49,9 @@ std::string convert(const Pipeline& p, std::string_view text, MappedDict::Prefix
 
 namespace {
 
-// The records of `text`; make(token, view, lang) builds each new one, copying
-// from the views only what the record keeps, and a repeated token's record
-// is copied from its first.
+// The records of `text`; make(record) builds each new one, copying from the
+// views only what the record keeps, and a repeated token's record is copied
+// from its first.
 template <class Record, class Make>
 std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, MappedDict::PrefixRanges* ranges,
                                 Make make) {
@@ -56,8 +59,8 @@ std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, Mapped
     if (text.empty()) return records;
     records.reserve(text.size() / 4 + 1);  // a guess: about one token per two Han characters
     for_each_record(p, text, [&](const RecordRef& r) {
-        if (r.resolution == nullptr) records.push_back(records[r.earlier]);
-        else records.push_back(make(r.token, *r.resolution, r.lang));
+        if (r.earlier != RecordRef::kNoEarlier) records.push_back(records[r.earlier]);
+        else records.push_back(make(r));
     }, ranges);
     return records;
 }
@@ -66,18 +69,20 @@ std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, Mapped
 
 std::vector<DetailedToken> convert_detailed(const Pipeline& p, std::string_view text,
                                             MappedDict::PrefixRanges* ranges) {
-    auto make = [](std::string_view token, const ResolvedView& r, const char* lang) {
-        return DetailedToken{std::string(token), std::string(r.first_candidate()), lang, std::string(r.confidence),
-                             std::string(r.source)};
+    auto make = [](const RecordRef& r) {
+        return DetailedToken{std::string(r.token), std::string(r.first_reading()), std::string(label_name(r.lang)),
+                             std::string(r.confidence.text), std::string(r.source.text)};
     };
     return resolve_all<DetailedToken>(p, text, ranges, make);
 }
 
 std::vector<CandidateToken> convert_candidates(const Pipeline& p, std::string_view text,
                                                MappedDict::PrefixRanges* ranges) {
-    auto make = [](std::string_view token, const ResolvedView& r, const char* lang) {
-        return CandidateToken{std::string(token), r.candidates(), lang, std::string(r.confidence),
-                              std::string(r.source)};
+    auto make = [](const RecordRef& r) {
+        return CandidateToken{std::string(r.token),
+                              r.is_list ? split_candidates(r.reading) : std::vector<std::string>{std::string(r.reading)},
+                              std::string(label_name(r.lang)), std::string(r.confidence.text),
+                              std::string(r.source.text)};
     };
     return resolve_all<CandidateToken>(p, text, ranges, make);
 }

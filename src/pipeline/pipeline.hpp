@@ -9,6 +9,7 @@
 
 #include "common/result.hpp"
 #include "dict/lookup/mapped_dict.hpp"
+#include "segment/label.hpp"
 #include "user_dict/user_dict.hpp"
 
 namespace merrow {
@@ -56,7 +57,9 @@ std::vector<DetailedToken> convert_detailed(const Pipeline& pipeline, std::strin
 std::vector<CandidateToken> convert_candidates(const Pipeline& pipeline, std::string_view text,
                                                MappedDict::PrefixRanges* ranges = nullptr);
 
-// "yue", "en" or "punct", from the token's characters alone.
+// Label::yue, Label::en or Label::punct, from the token's characters alone.
+Label lang_of(std::string_view token) noexcept;
+// The name of lang_of(token): "yue", "en" or "punct".
 const char* classify_lang(std::string_view token) noexcept;
 
 }  // namespace merrow

@@ -8,22 +8,11 @@
 
 #include "normalizer/tokenize.hpp"
 #include "pipeline/pipeline.hpp"
+#include "pipeline/record.hpp"
 #include "pipeline/token_memo.hpp"
 #include "segment/token_ref.hpp"
 
 namespace merrow {
-
-struct RecordRef {
-    static constexpr std::size_t kNoEarlier = static_cast<std::size_t>(-1);
-
-    std::string_view token;
-    const char* lang;
-    // The token's resolution; nullptr when `earlier` is set.
-    const ResolvedView* resolution;
-    // Index of an earlier record of the same token (and so with the same
-    // fields), or kNoEarlier. Readings depend on the token's text alone.
-    std::size_t earlier;
-};
 
 // Calls emit(const RecordRef&) for every token of `text`, in order; the
 // views are valid during the call only. `ranges` as for convert().
@@ -37,14 +26,17 @@ void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
     for_each_token(p, text, [&](const TokenRef& t) {
         if (t.han) {
             if (const std::uint64_t* seen = memo.find(t.text)) {
-                emit(RecordRef{t.text, "yue", nullptr, static_cast<std::size_t>(*seen)});
+                RecordRef repeat{t.text, Label::yue, {}, false, {}, {}, static_cast<std::size_t>(*seen)};
+                emit(static_cast<const RecordRef&>(repeat));
                 ++count;
                 return;
             }
             memo.remember(t.text, count);
         }
         resolve_view(p, t, view);
-        emit(RecordRef{t.text, t.han ? "yue" : classify_lang(t.text), &view, RecordRef::kNoEarlier});
+        RecordRef record{t.text,          t.han ? Label::yue : lang_of(t.text), view.value, view.is_list,
+                         view.confidence, view.source,                          RecordRef::kNoEarlier};
+        emit(static_cast<const RecordRef&>(record));
         ++count;
     }, ranges);
 }

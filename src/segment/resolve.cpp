@@ -11,11 +11,11 @@ namespace {
 // label, only a missing entry (or file) takes the fallback. Sidecars are
 // built over the same keys as the table they describe, so the entry index
 // found there is tried first.
-std::string_view label(const std::optional<MappedDict>& sidecar, const TokenRef& ref,
-                       std::optional<std::uint64_t> hint, std::string_view fallback) noexcept {
-    if (!sidecar) return fallback;
+LabelText label(const std::optional<MappedDict>& sidecar, const TokenRef& ref, std::optional<std::uint64_t> hint,
+               Label fallback) noexcept {
+    if (!sidecar) return LabelText::of(fallback);
     auto value = hint ? sidecar->get_hinted(ref.text, *hint, ref.ranges) : sidecar->get(ref.text, ref.ranges);
-    return value ? *value : fallback;
+    return value ? LabelText::find(*value) : LabelText::of(fallback);
 }
 
 // Index and value of `key` in an optional table.
@@ -67,30 +67,30 @@ std::vector<std::string> ResolvedView::candidates() const {
 void resolve_view(const Pipeline& p, const TokenRef& ref, ResolvedView& out) {
     std::string_view token = ref.text;
     out.is_list = false;
-    out.confidence = "certain";
+    out.confidence = LabelText::of(Label::certain);
     if (!ref.han) {
         out.value = token;
-        out.source = "passthrough";
+        out.source = LabelText::of(Label::passthrough);
         return;
     }
     if (!p.user_dict.empty()) {
         if (auto reading = p.user_dict.get(token)) {
             out.value = *reading;
-            out.source = "user_dict";
+            out.source = LabelText::of(Label::user_dict);
             return;
         }
     }
     if (auto hit = find_value(ptr(p.word_candidates), ref)) {
         out.value = hit->value;
         out.is_list = true;
-        out.confidence = label(p.word_candidates_confidence, ref, hit->entry, "tied");
-        out.source = label(p.word_source, ref, ref.word_entry, "unknown");
+        out.confidence = label(p.word_candidates_confidence, ref, hit->entry, Label::tied);
+        out.source = label(p.word_source, ref, ref.word_entry, Label::unknown);
         return;
     }
     if (ref.word_entry) {
         if (auto reading = p.word.value_at(*ref.word_entry)) {
             out.value = *reading;
-            out.source = label(p.word_source, ref, ref.word_entry, "unknown");
+            out.source = label(p.word_source, ref, ref.word_entry, Label::unknown);
             return;
         }
     }
@@ -98,26 +98,26 @@ void resolve_view(const Pipeline& p, const TokenRef& ref, ResolvedView& out) {
         if (auto hit = find_value(ptr(p.char_candidates), ref)) {
             out.value = hit->value;
             out.is_list = true;
-            out.confidence = label(p.char_candidates_confidence, ref, hit->entry, "tied");
-            out.source = label(p.char_source, ref, std::nullopt, "unknown");
+            out.confidence = label(p.char_candidates_confidence, ref, hit->entry, Label::tied);
+            out.source = label(p.char_source, ref, std::nullopt, Label::unknown);
             return;
         }
         if (auto hit = find_value(&p.char_, ref)) {
             out.value = hit->value;
-            out.source = label(p.char_source, ref, hit->entry, "unknown");
+            out.source = label(p.char_source, ref, hit->entry, Label::unknown);
             return;
         }
     }
     out.computed.clear();
     append_plain_reading(out.computed, ref, p.word, p.char_, p.user_dict);
     out.value = out.computed;
-    out.source = out.computed == token ? "unresolved" : "char_fallback";
+    out.source = LabelText::of(out.computed == token ? Label::unresolved : Label::char_fallback);
 }
 
 Resolution resolve_token(const Pipeline& p, const TokenRef& ref) {
     ResolvedView view;
     resolve_view(p, ref, view);
-    return Resolution{view.candidates(), std::string(view.confidence), std::string(view.source)};
+    return Resolution{view.candidates(), std::string(view.confidence.text), std::string(view.source.text)};
 }
 
 Resolution resolve_token(const Pipeline& p, std::string_view token) {

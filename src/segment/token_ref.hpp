@@ -10,6 +10,7 @@
 
 #include "common/utf8.hpp"
 #include "dict/lookup/mapped_dict.hpp"
+#include "segment/label.hpp"
 #include "segment/segment.hpp"
 #include "user_dict/user_dict.hpp"
 
@@ -66,8 +67,8 @@ Resolution resolve_token(const Pipeline& pipeline, const TokenRef& token);
 struct ResolvedView {
     std::string_view value;       // one reading, or a candidates value when is_list
     bool is_list = false;         // value holds readings joined by '|'
-    std::string_view confidence;
-    std::string_view source;
+    LabelText confidence;
+    LabelText source;
     std::string computed;         // the character-by-character reading, when that was the answer
 
     std::string_view first_candidate() const noexcept;

@@ -1,0 +1,49 @@
+#include "pipeline/record.hpp"
+
+namespace merrow {
+
+RecordList::Span RecordList::keep(std::string_view s) {
+    Span span{text_.size(), s.size()};
+    text_.append(s);
+    return span;
+}
+
+void RecordList::push(const RecordRef& r, bool first_only) {
+    Item item{};
+    item.token = keep(r.token);
+    item.lang = r.lang;
+    item.earlier = r.earlier;
+    if (r.earlier == RecordRef::kNoEarlier) {
+        const bool is_list = r.is_list && !first_only;
+        item.reading = keep(is_list ? r.reading : r.first_reading());
+        item.is_list = is_list;
+        // Standard labels are known by their id; only other texts are kept.
+        item.confidence_id = r.confidence.id;
+        item.source_id = r.source.id;
+        if (r.confidence.id == Label::other) item.confidence = keep(r.confidence.text);
+        if (r.source.id == Label::other) item.source = keep(r.source.text);
+    }
+    items_.push_back(item);
+}
+
+RecordRef RecordList::operator[](std::size_t i) const noexcept {
+    const Item& item = items_[i];
+    if (item.earlier != RecordRef::kNoEarlier) return RecordRef{view(item.token), item.lang, {}, false, {}, {}, item.earlier};
+    auto label = [&](Label id, Span text) {
+        return id == Label::other ? LabelText{id, view(text)} : LabelText::of(id);
+    };
+    return RecordRef{view(item.token),
+                     item.lang,
+                     view(item.reading),
+                     item.is_list,
+                     label(item.confidence_id, item.confidence),
+                     label(item.source_id, item.source),
+                     RecordRef::kNoEarlier};
+}
+
+void RecordList::clear() noexcept {
+    std::string().swap(text_);
+    std::vector<Item>().swap(items_);
+}
+
+}  // namespace merrow
