@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "pipeline/batch_prefix_ranges.hpp"
-#include "pipeline/pipeline.hpp"
-#include "pipeline/worker_pool.hpp"
+#include "pipeline/convert.hpp"
+#include "parallel/worker_pool.hpp"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
         auto t2 = clock::now();
         merrow::BatchPrefixRanges ranges;
         pool.value()->run(docs.size(), [&](std::size_t begin, std::size_t end) {
-            merrow::MappedDict::PrefixRanges* memo = ranges.for_this_thread();
+            merrow::PrefixRanges* memo = ranges.for_this_thread();
             for (std::size_t i = begin; i < end; ++i) out[i] = merrow::convert(pipeline.value(), docs[i], memo);
         });
         auto t3 = clock::now();

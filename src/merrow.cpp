@@ -4,7 +4,7 @@
 
 #include "pipeline/batch_prefix_ranges.hpp"
 #include "pipeline/record_stream.hpp"
-#include "pipeline/worker_pool.hpp"
+#include "parallel/worker_pool.hpp"
 
 namespace merrow {
 
@@ -15,7 +15,7 @@ void visit_records(const Pipeline& pipeline, std::string_view text, FunctionRef<
 namespace {
 
 void convert_one(const Pipeline& p, Flavour flavour, std::string_view text, TextResult& out,
-                 MappedDict::PrefixRanges* memo) {
+                 PrefixRanges* memo) {
     if (flavour == Flavour::plain) {
         out.plain = convert(p, text, memo);
         return;
@@ -37,7 +37,7 @@ std::optional<Error> convert_batch(const Pipeline& pipeline, Flavour flavour,
     return pool.value()->run(
         texts.size(),
         [&](std::size_t begin, std::size_t end) {
-            MappedDict::PrefixRanges* memo = ranges.for_this_thread();
+            PrefixRanges* memo = ranges.for_this_thread();
             for (std::size_t i = begin; i < end; ++i) convert_one(pipeline, flavour, texts[i], results[i], memo);
         },
         [&](std::size_t begin, std::size_t end) {

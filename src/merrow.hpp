@@ -11,7 +11,7 @@
 
 #include "common/function_ref.hpp"
 #include "common/result.hpp"
-#include "pipeline/pipeline.hpp"
+#include "pipeline/convert.hpp"
 #include "pipeline/record.hpp"
 #include "segment/label.hpp"
 #include "user_dict/user_dict.hpp"

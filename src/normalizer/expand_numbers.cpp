@@ -2,7 +2,8 @@
 
 #include <optional>
 
-#include "common/utf8.hpp"
+#include "text/char_class.hpp"
+#include "text/utf8.hpp"
 #include "normalizer/number_reading.hpp"
 
 namespace merrow {
@@ -46,9 +47,7 @@ constexpr std::u32string_view COUNTER_CHARS =
 constexpr char32_t YEAR_CHAR = 0x5E74;  // 年
 constexpr std::string_view PERCENT_PREFIX = "百分之";
 
-bool is_ascii_letter(char32_t c) noexcept { return (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z'); }
-
-bool is_digit(char32_t c) noexcept { return (c >= U'0' && c <= U'9') || (c >= 0xFF10 && c <= 0xFF19); }
+bool is_digit(char32_t c) noexcept { return digit_value(c) >= 0; }
 
 bool is_percent(char32_t c) noexcept { return c == U'%' || c == 0xFF05; }
 
@@ -62,13 +61,13 @@ bool may_start_rule(char32_t c) noexcept {
             case U'M': case U'R': case U'S': case U'T': case U'U':
                 return true;
             default:
-                return c >= U'0' && c <= U'9';
+                return is_ascii_digit(c);
         }
     }
     for (const auto& sym : CURRENCY_SYMBOLS) {
         if (c == sym.text[0]) return true;
     }
-    return c >= 0xFF10 && c <= 0xFF19;
+    return is_fullwidth_digit(c);
 }
 
 class Expander {

@@ -1,5 +1,7 @@
 #include "normalizer/number_reading.hpp"
 
+#include "text/char_class.hpp"
+
 namespace merrow {
 
 namespace {
@@ -9,13 +11,6 @@ constexpr std::string_view DIGIT_WORDS[10] = {"零", "一", "二", "三", "四",
 
 constexpr std::uint64_t WAN = 10000;
 constexpr std::uint64_t YI = 100000000;
-
-// Value 0-9 of an ASCII or full-width digit, or -1.
-int digit_value(char32_t c) noexcept {
-    if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
-    if (c >= 0xFF10 && c <= 0xFF19) return static_cast<int>(c - 0xFF10);
-    return -1;
-}
 
 bool is_digit_at(std::u32string_view chars, std::size_t i) noexcept {
     return i < chars.size() && digit_value(chars[i]) >= 0;
@@ -110,7 +105,7 @@ void append_cardinal(std::string& out, std::uint64_t n, bool leading) {
 
 void append_digits(std::string& out, std::string_view s) {
     for (char ch : s) {
-        if (ch >= '0' && ch <= '9')
+        if (is_ascii_digit(static_cast<unsigned char>(ch)))
             out += DIGIT_WORDS[ch - '0'];
         else
             out.push_back(ch);

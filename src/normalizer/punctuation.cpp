@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "common/utf8.hpp"
+#include "text/utf8.hpp"
 
 namespace merrow {
 

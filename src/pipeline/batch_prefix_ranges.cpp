@@ -9,7 +9,7 @@ namespace {
 
 // 128 KiB: room for the characters and pairs of a large batch, and small
 // enough to stay in a core's cache next to the dictionary pages in use.
-using Memo = MappedDict::InlinePrefixRanges<4096>;
+using Memo = InlinePrefixRanges<4096>;
 
 std::atomic<std::uint64_t> next_batch{1};
 
@@ -23,7 +23,7 @@ thread_local ThreadMemo this_thread;
 
 BatchPrefixRanges::BatchPrefixRanges() noexcept : batch_(next_batch.fetch_add(1, std::memory_order_relaxed)) {}
 
-MappedDict::PrefixRanges* BatchPrefixRanges::for_this_thread() noexcept {
+PrefixRanges* BatchPrefixRanges::for_this_thread() noexcept {
     ThreadMemo& t = this_thread;
     if (t.batch != batch_) {
         // What the memo holds was found in another batch, perhaps with

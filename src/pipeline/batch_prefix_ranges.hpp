@@ -22,7 +22,7 @@ public:
     // thread asks for it. Nothing when its storage cannot be allocated:
     // conversions then use memos of their own. The memo is the thread's
     // alone, and valid until the thread serves another batch.
-    MappedDict::PrefixRanges* for_this_thread() noexcept;
+    PrefixRanges* for_this_thread() noexcept;
 
 private:
     std::uint64_t batch_;

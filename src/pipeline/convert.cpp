@@ -1,20 +1,21 @@
 // The three conversion flavours. Tokens are views into the normalised text
 // that carry the segmenter's word.bin entry, so readings are not searched
 // for a second time and only what a result keeps is copied.
+#include "pipeline/convert.hpp"
+
 #include "normalizer/tokenize.hpp"
-#include "pipeline/pipeline.hpp"
-#include "segment/segment.hpp"
-#include "segment/token_ref.hpp"
 #include "pipeline/record_stream.hpp"
 #include "pipeline/token_memo.hpp"
+#include "segment/plain_reading.hpp"
+#include "segment/resolve.hpp"
+#include "text/char_class.hpp"
 
 namespace merrow {
 
 Label lang_of(std::string_view token) noexcept {
     if (contains_han(token)) return Label::yue;
     for (unsigned char b : token) {
-        bool alnum = (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
-        if (!alnum) return Label::punct;
+        if (!is_ascii_alnum(b)) return Label::punct;
     }
     return Label::en;
 }
@@ -22,13 +23,13 @@ Label lang_of(std::string_view token) noexcept {
 // The names are string literals, so their views end in a NUL.
 const char* classify_lang(std::string_view token) noexcept { return label_name(lang_of(token)).data(); }
 
-std::string convert(const Pipeline& p, std::string_view text, MappedDict::PrefixRanges* ranges) {
+std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* ranges) {
     std::string out;
     if (text.empty()) return out;
     out.reserve(text.size() * 2);
     TokenMemo memo(text.size());  // token -> where its reading starts in `out`, and its length
     bool first = true;
-    for_each_token(p, text, [&](const TokenRef& t) {
+    for_each_token(p.punc_norm(), p.word(), p.user_dict(), text, [&](const TokenRef& t) {
         if (!first) out.push_back(' ');
         first = false;
         if (!t.han) {
@@ -40,7 +41,7 @@ std::string convert(const Pipeline& p, std::string_view text, MappedDict::Prefix
             return;
         }
         std::size_t start = out.size();
-        append_plain_reading(out, t, p.word, p.char_, p.user_dict);
+        plain_reading(out, t, p.word(), p.character(), p.user_dict());
         std::size_t length = out.size() - start;
         if (start <= 0xFFFFFFFFu && length <= 0xFFFFFFFFu) memo.remember(t.text, (std::uint64_t(start) << 32) | length);
     }, ranges);
@@ -53,7 +54,7 @@ namespace {
 // views only what the record keeps, and a repeated token's record is copied
 // from its first.
 template <class Record, class Make>
-std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, MappedDict::PrefixRanges* ranges,
+std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, PrefixRanges* ranges,
                                 Make make) {
     std::vector<Record> records;
     if (text.empty()) return records;
@@ -68,7 +69,7 @@ std::vector<Record> resolve_all(const Pipeline& p, std::string_view text, Mapped
 }  // namespace
 
 std::vector<DetailedToken> convert_detailed(const Pipeline& p, std::string_view text,
-                                            MappedDict::PrefixRanges* ranges) {
+                                            PrefixRanges* ranges) {
     auto make = [](const RecordRef& r) {
         return DetailedToken{std::string(r.token), std::string(r.first_reading()), std::string(label_name(r.lang)),
                              std::string(r.confidence.text), std::string(r.source.text)};
@@ -77,7 +78,7 @@ std::vector<DetailedToken> convert_detailed(const Pipeline& p, std::string_view 
 }
 
 std::vector<CandidateToken> convert_candidates(const Pipeline& p, std::string_view text,
-                                               MappedDict::PrefixRanges* ranges) {
+                                               PrefixRanges* ranges) {
     auto make = [](const RecordRef& r) {
         return CandidateToken{std::string(r.token),
                               r.is_list ? split_candidates(r.reading) : std::vector<std::string>{std::string(r.reading)},

@@ -7,10 +7,11 @@
 #include <string_view>
 
 #include "normalizer/tokenize.hpp"
+#include "pipeline/convert.hpp"
 #include "pipeline/pipeline.hpp"
 #include "pipeline/record.hpp"
 #include "pipeline/token_memo.hpp"
-#include "segment/token_ref.hpp"
+#include "segment/resolve.hpp"
 
 namespace merrow {
 
@@ -18,12 +19,12 @@ namespace merrow {
 // views are valid during the call only. `ranges` as for convert().
 template <class Emit>
 void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
-                     MappedDict::PrefixRanges* ranges = nullptr) {
+                     PrefixRanges* ranges = nullptr) {
     if (text.empty()) return;
     TokenMemo memo(text.size());  // token -> index of its first record
-    ResolvedView view;
+    Resolution view;
     std::size_t count = 0;
-    for_each_token(p, text, [&](const TokenRef& t) {
+    for_each_token(p.punc_norm(), p.word(), p.user_dict(), text, [&](const TokenRef& t) {
         if (t.han) {
             if (const std::uint64_t* seen = memo.find(t.text)) {
                 RecordRef repeat{t.text, Label::yue, {}, false, {}, {}, static_cast<std::size_t>(*seen)};
@@ -33,7 +34,7 @@ void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
             }
             memo.remember(t.text, count);
         }
-        resolve_view(p, t, view);
+        resolve_token(p.tables(), p.user_dict(), t, view);
         RecordRef record{t.text,          t.han ? Label::yue : lang_of(t.text), view.value, view.is_list,
                          view.confidence, view.source,                          RecordRef::kNoEarlier};
         emit(static_cast<const RecordRef&>(record));

@@ -1,20 +1,16 @@
 // The label vocabulary of the records: language tags, confidence and source
-// labels. A label is an enum value with its text in one name table; labels
-// read from a sidecar may be any text, and are carried as `other`.
+// labels (MERROW_LABELS, from the contracts file). A label is an enum value
+// with its text in one name table; labels read from a sidecar may be any
+// text, and are carried as `other`.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-namespace merrow {
+#include "contracts.hpp"
 
-// X(name): every standard label, its enumerator and text alike.
-#define MERROW_LABELS(X)                                                                                         \
-    X(yue) X(en) X(punct)                                                                                        \
-    X(certain) X(ranked) X(tied)                                                                                 \
-    X(rime) X(tojyutping) X(tojyutping_tiebreak) X(oral_hk) X(unihan) X(user_dict) X(passthrough)                \
-    X(char_fallback) X(unresolved) X(unknown)
+namespace merrow {
 
 enum class Label : std::uint8_t {
 #define MERROW_LABEL_ENUM(name) name,

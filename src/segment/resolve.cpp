@@ -1,8 +1,7 @@
-#include "common/utf8.hpp"
-#include "dict/lookup/mapped_dict.hpp"
-#include "pipeline/pipeline.hpp"
-#include "segment/segment.hpp"
-#include "segment/token_ref.hpp"
+#include "segment/resolve.hpp"
+
+#include "segment/plain_reading.hpp"
+#include "text/utf8.hpp"
 
 namespace merrow {
 namespace {
@@ -55,16 +54,7 @@ std::vector<std::string> split_candidates(std::string_view value) {
     }
 }
 
-std::string_view ResolvedView::first_candidate() const noexcept {
-    return is_list ? value.substr(0, value.find('|')) : value;
-}
-
-std::vector<std::string> ResolvedView::candidates() const {
-    if (is_list) return split_candidates(value);
-    return std::vector<std::string>{std::string(value)};
-}
-
-void resolve_view(const Pipeline& p, const TokenRef& ref, ResolvedView& out) {
+void resolve_token(const DictionarySet& tables, const UserDict& user_dict, const TokenRef& ref, Resolution& out) {
     std::string_view token = ref.text;
     out.is_list = false;
     out.confidence = LabelText::of(Label::certain);
@@ -73,55 +63,45 @@ void resolve_view(const Pipeline& p, const TokenRef& ref, ResolvedView& out) {
         out.source = LabelText::of(Label::passthrough);
         return;
     }
-    if (!p.user_dict.empty()) {
-        if (auto reading = p.user_dict.get(token)) {
+    if (!user_dict.empty()) {
+        if (auto reading = user_dict.get(token)) {
             out.value = *reading;
             out.source = LabelText::of(Label::user_dict);
             return;
         }
     }
-    if (auto hit = find_value(ptr(p.word_candidates), ref)) {
+    if (auto hit = find_value(ptr(tables.word_candidates), ref)) {
         out.value = hit->value;
         out.is_list = true;
-        out.confidence = label(p.word_candidates_confidence, ref, hit->entry, Label::tied);
-        out.source = label(p.word_source, ref, ref.word_entry, Label::unknown);
+        out.confidence = label(tables.word_candidates_confidence, ref, hit->entry, Label::tied);
+        out.source = label(tables.word_source, ref, ref.word_entry, Label::unknown);
         return;
     }
     if (ref.word_entry) {
-        if (auto reading = p.word.value_at(*ref.word_entry)) {
+        if (auto reading = tables.word.value_at(*ref.word_entry)) {
             out.value = *reading;
-            out.source = label(p.word_source, ref, ref.word_entry, Label::unknown);
+            out.source = label(tables.word_source, ref, ref.word_entry, Label::unknown);
             return;
         }
     }
     if (is_one_char(token)) {
-        if (auto hit = find_value(ptr(p.char_candidates), ref)) {
+        if (auto hit = find_value(ptr(tables.char_candidates), ref)) {
             out.value = hit->value;
             out.is_list = true;
-            out.confidence = label(p.char_candidates_confidence, ref, hit->entry, Label::tied);
-            out.source = label(p.char_source, ref, std::nullopt, Label::unknown);
+            out.confidence = label(tables.char_candidates_confidence, ref, hit->entry, Label::tied);
+            out.source = label(tables.char_source, ref, std::nullopt, Label::unknown);
             return;
         }
-        if (auto hit = find_value(&p.char_, ref)) {
+        if (auto hit = find_value(&tables.character, ref)) {
             out.value = hit->value;
-            out.source = label(p.char_source, ref, hit->entry, Label::unknown);
+            out.source = label(tables.char_source, ref, hit->entry, Label::unknown);
             return;
         }
     }
     out.computed.clear();
-    append_plain_reading(out.computed, ref, p.word, p.char_, p.user_dict);
+    plain_reading(out.computed, ref, tables.word, tables.character, user_dict);
     out.value = out.computed;
     out.source = LabelText::of(out.computed == token ? Label::unresolved : Label::char_fallback);
-}
-
-Resolution resolve_token(const Pipeline& p, const TokenRef& ref) {
-    ResolvedView view;
-    resolve_view(p, ref, view);
-    return Resolution{view.candidates(), std::string(view.confidence.text), std::string(view.source.text)};
-}
-
-Resolution resolve_token(const Pipeline& p, std::string_view token) {
-    return resolve_token(p, describe_token(token, p.word));
 }
 
 }  // namespace merrow

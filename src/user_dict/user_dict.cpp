@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "common/utf8.hpp"
-#include "segment/segment.hpp"
+#include "text/utf8.hpp"
+#include "contracts.hpp"
 
 namespace merrow {
 
@@ -24,8 +24,8 @@ std::optional<std::string_view> UserDict::get(std::string_view text) const {
 
 std::optional<std::size_t> UserDict::longest_match(std::string_view text) const {
     if (entries_.empty() || max_key_chars_ == 0) return std::nullopt;
-    std::size_t limit = std::min<std::size_t>(max_key_chars_, MAX_WORD_CHARS);
-    std::size_t ends[MAX_WORD_CHARS];
+    std::size_t limit = std::min<std::size_t>(max_key_chars_, contracts::kMaxWordChars);
+    std::size_t ends[contracts::kMaxWordChars];
     std::size_t count = 0, pos = 0;
     while (count < limit && pos < text.size()) {
         pos += utf8::char_length(text, pos);

@@ -24,11 +24,10 @@ public:
     static UserDict build(UserEntries entries);
 
     std::optional<std::string_view> get(std::string_view text) const;
-    // Byte length of the longest prefix of `text` (at most MAX_WORD_CHARS
-    // characters) that is a key.
+    // Byte length of the longest prefix of `text` (at most the word limit
+    // of characters) that is a key.
     std::optional<std::size_t> longest_match(std::string_view text) const;
 
-    std::size_t size() const noexcept { return entries_.size(); }
     bool empty() const noexcept { return entries_.empty(); }
     std::size_t max_key_chars() const noexcept { return max_key_chars_; }
 

@@ -11,8 +11,8 @@
 
 #include "check.hpp"
 #include "pipeline/batch_prefix_ranges.hpp"
-#include "pipeline/pipeline.hpp"
-#include "pipeline/worker_pool.hpp"
+#include "pipeline/convert.hpp"
+#include "parallel/worker_pool.hpp"
 #include "record_equality.hpp"
 #include "test_dictionary_set.hpp"
 
@@ -74,7 +74,7 @@ bool batch_matches(WorkerPool& pool, const Pipeline& p, const std::vector<std::s
     std::vector<Slot> slots(texts.size());
     BatchPrefixRanges ranges;
     auto failure = pool.run(texts.size(), [&](std::size_t begin, std::size_t end) {
-        MappedDict::PrefixRanges* memo = ranges.for_this_thread();
+        PrefixRanges* memo = ranges.for_this_thread();
         for (std::size_t i = begin; i < end; ++i) slots[i] = flavour(p, texts[i], memo);
     });
     if (failure) return false;

@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "cjyp_test_writer.hpp"
-#include "common/utf8.hpp"
+#include "text/utf8.hpp"
 #include "normalizer/expand_numbers.hpp"
 #include "normalizer/punctuation.hpp"
 #include "normalizer/tokenize.hpp"
 #include "pipeline/batch_prefix_ranges.hpp"
-#include "pipeline/pipeline.hpp"
+#include "pipeline/convert.hpp"
 
 using namespace merrow;
 
@@ -70,7 +70,7 @@ void segment(const std::string& run, int kind, const Pipeline& p, std::vector<st
     }
     std::string_view rest = run;
     while (!rest.empty()) {
-        std::size_t w = word_match(p.word, rest), u = user_match(p.user_dict, rest);
+        std::size_t w = word_match(p.word(), rest), u = user_match(p.user_dict(), rest);
         std::size_t len = std::max(w, u);
         if (len == 0) len = utf8::char_length(rest, 0);
         out.emplace_back(rest.substr(0, len));
@@ -85,7 +85,7 @@ bool white(char32_t c) {
 }
 
 std::vector<std::string> tokenize(const Pipeline& p, const std::string& text) {
-    std::string expanded = expand_numbers(p.punc_norm ? normalize_punctuation(text) : text);
+    std::string expanded = expand_numbers(p.punc_norm() ? normalize_punctuation(text) : text);
     std::vector<std::string> out;
     std::string buffer;
     int current = 2;  // 0 Han, 1 Latin, 2 Other
@@ -112,16 +112,16 @@ std::vector<std::string> tokenize(const Pipeline& p, const std::string& text) {
 
 std::string plain(const std::string& token, const Pipeline& p) {
     if (!has_han(token)) return token;
-    if (auto r = p.user_dict.get(token)) return std::string(*r);
-    if (auto r = p.word.get(token)) return std::string(*r);
+    if (auto r = p.user_dict().get(token)) return std::string(*r);
+    if (auto r = p.word().get(token)) return std::string(*r);
     std::string out;
     for (std::size_t pos = 0; pos < token.size();) {
         std::size_t start = pos;
         pos += utf8::char_length(token, pos);
         std::string c = token.substr(start, pos - start);
-        std::optional<std::string_view> piece = p.user_dict.get(c);
-        if (!piece) piece = p.word.get(c);
-        if (!piece) piece = p.char_.get(c);
+        std::optional<std::string_view> piece = p.user_dict().get(c);
+        if (!piece) piece = p.word().get(c);
+        if (!piece) piece = p.character().get(c);
         if (!out.empty()) out += ' ';
         out += piece ? std::string(*piece) : c;
     }
@@ -152,18 +152,18 @@ CandidateToken resolve(const std::string& token, const Pipeline& p) {
         return CandidateToken{token, std::move(cands), lang, std::move(conf), std::move(src)};
     };
     if (!has_han(token)) return make({token}, "certain", "passthrough");
-    if (auto r = p.user_dict.get(token)) return make({std::string(*r)}, "certain", "user_dict");
-    if (auto v = get(p.word_candidates, token)) {
-        return make(split(*v), get(p.word_candidates_confidence, token).value_or("tied"),
-                    get(p.word_source, token).value_or("unknown"));
+    if (auto r = p.user_dict().get(token)) return make({std::string(*r)}, "certain", "user_dict");
+    if (auto v = get(p.tables().word_candidates, token)) {
+        return make(split(*v), get(p.tables().word_candidates_confidence, token).value_or("tied"),
+                    get(p.tables().word_source, token).value_or("unknown"));
     }
-    if (auto r = p.word.get(token)) return make({std::string(*r)}, "certain", get(p.word_source, token).value_or("unknown"));
+    if (auto r = p.word().get(token)) return make({std::string(*r)}, "certain", get(p.tables().word_source, token).value_or("unknown"));
     if (utf8::count_chars(token) == 1) {
-        if (auto v = get(p.char_candidates, token)) {
-            return make(split(*v), get(p.char_candidates_confidence, token).value_or("tied"),
-                        get(p.char_source, token).value_or("unknown"));
+        if (auto v = get(p.tables().char_candidates, token)) {
+            return make(split(*v), get(p.tables().char_candidates_confidence, token).value_or("tied"),
+                        get(p.tables().char_source, token).value_or("unknown"));
         }
-        if (auto r = p.char_.get(token)) return make({std::string(*r)}, "certain", get(p.char_source, token).value_or("unknown"));
+        if (auto r = p.character().get(token)) return make({std::string(*r)}, "certain", get(p.tables().char_source, token).value_or("unknown"));
     }
     std::string r = plain(token, p);
     std::string src = r == token ? "unresolved" : "char_fallback";
@@ -265,8 +265,8 @@ int main() {
         // from a new batch (each round's pipeline may sit where the last
         // one did) and one so small that prefixes keep evicting each other.
         BatchPrefixRanges batch;
-        MappedDict::PrefixRanges* carried = batch.for_this_thread();
-        MappedDict::InlinePrefixRanges<4> crowded;
+        PrefixRanges* carried = batch.for_this_thread();
+        InlinePrefixRanges<4> crowded;
         for (int t = 0; t < 200 && ok; ++t) {
             std::string text = random_text(rng);
             std::vector<std::string> tokens = reference::tokenize(p, text);
@@ -278,7 +278,7 @@ int main() {
                 want.push_back(reference::resolve(tokens[i], p));
             }
             bool same_with_memos = true;
-            for (MappedDict::PrefixRanges* memo : {carried, static_cast<MappedDict::PrefixRanges*>(&crowded)}) {
+            for (PrefixRanges* memo : {carried, static_cast<PrefixRanges*>(&crowded)}) {
                 same_with_memos = same_with_memos && convert(p, text, memo) == want_plain &&
                                   same_records(convert_detailed(p, text, memo), want, true) &&
                                   same_records(convert_candidates(p, text, memo), want, false);

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/utf8.hpp"
+#include "text/utf8.hpp"
 #include "normalizer/expand_numbers.hpp"
 #include "normalizer/number_reading.hpp"
 #include "normalizer/punctuation.hpp"

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "pipeline/pipeline.hpp"
+#include "pipeline/convert.hpp"
 
 namespace merrow::testing {
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "cjyp_test_writer.hpp"
-#include "pipeline/pipeline.hpp"
+#include "pipeline/convert.hpp"
 
 namespace merrow::testing {
 

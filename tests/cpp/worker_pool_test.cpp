@@ -22,7 +22,8 @@
 #include <vector>
 
 #include "check.hpp"
-#include "pipeline/worker_pool.hpp"
+#include "parallel/environment.hpp"
+#include "parallel/worker_pool.hpp"
 
 using merrow::WorkerPool;
 

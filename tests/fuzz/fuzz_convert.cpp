@@ -16,7 +16,7 @@ using namespace merrow;
 namespace {
 
 // Small, so that prefixes keep evicting each other; shared by both pipelines.
-MappedDict::InlinePrefixRanges<16> carried;
+InlinePrefixRanges<16> carried;
 
 void check_flavours(const Pipeline& p, const std::string& text) {
     std::string plain = convert(p, text);

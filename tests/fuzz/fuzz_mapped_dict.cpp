@@ -90,7 +90,8 @@ int memory_file() {
 
 void check_prefix(const MappedDict& dict, const Reference& ref, bool sorted, std::string_view text) {
     for (std::size_t max_chars : {std::size_t{1}, std::size_t{3}, std::size_t{10}}) {
-        auto got = dict.longest_prefix(text, max_chars);
+        auto match = dict.longest_prefix(text, max_chars);
+        auto got = match ? std::optional<std::size_t>(match->length) : std::nullopt;
         std::vector<std::size_t> ends;  // character ends within max_chars
         for (std::size_t pos = 0; ends.size() < max_chars && pos < text.size();) {
             pos += utf8::char_length(text, pos);

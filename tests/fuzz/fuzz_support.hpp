@@ -12,8 +12,8 @@
 #include <string_view>
 
 #include "../cpp/test_dictionary_set.hpp"
-#include "common/utf8.hpp"
-#include "pipeline/pipeline.hpp"
+#include "text/utf8.hpp"
+#include "pipeline/convert.hpp"
 
 namespace merrow::fuzz {
 

@@ -31,7 +31,7 @@ void check_tokens(const Pipeline& p, const std::string& text) {
         }
         joined += token;
     }
-    std::string expanded = expand_numbers(p.punc_norm ? normalize_punctuation(text) : text);
+    std::string expanded = expand_numbers(p.punc_norm() ? normalize_punctuation(text) : text);
     fuzz::require(joined == without_whitespace(expanded), "tokens do not spell the expanded text", joined);
 }
 

@@ -8,23 +8,16 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/utf8.hpp"
+#include "dict/format.hpp"
+#include "text/utf8.hpp"
 
 namespace merrow {
 namespace {
 
-constexpr std::size_t kHeaderSize = 16;
-constexpr std::size_t kEntrySize = 12;
-constexpr unsigned char kMagic[4] = {'C', 'J', 'Y', 'P'};
-
-std::uint32_t read_u32(const unsigned char* p) noexcept {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-           (std::uint32_t(p[3]) << 24);
-}
-
-std::uint16_t read_u16(const unsigned char* p) noexcept {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+using cjyp::kEntrySize;
+using cjyp::kHeaderSize;
+using cjyp::read_u16;
+using cjyp::read_u32;
 
 // Bytewise comparison of short strings: keys and text pieces are a few bytes,
 // where a call to memcmp costs more than the loop.
@@ -82,27 +75,13 @@ Result<MappedDict> MappedDict::open(const std::string& path) {
         if (n == 0) return Error{"file too short: " + std::to_string(got) + " bytes (need at least 16)"};
         got += static_cast<std::size_t>(n);
     }
-    if (std::memcmp(header, kMagic, 4) != 0) {
-        return Error{"bad magic: expected [67, 74, 89, 80], got [" + std::to_string(header[0]) + ", " +
-                     std::to_string(header[1]) + ", " + std::to_string(header[2]) + ", " +
-                     std::to_string(header[3]) + "]"};
-    }
-    std::uint32_t version = read_u32(header + 4);
-    if (version != 1) {
-        return Error{"unsupported version " + std::to_string(version) + " (expected 1)"};
-    }
-    std::uint64_t entry_count = read_u32(header + 8);
-    std::uint64_t pool_size = read_u32(header + 12);
-    std::uint64_t required = kHeaderSize + kEntrySize * entry_count + pool_size;
-    if (len < required) {
-        return Error{"file too short: " + std::to_string(len) + " bytes (need " + std::to_string(required) +
-                     " for " + std::to_string(entry_count) + " entries + pool)"};
-    }
+    auto parsed = cjyp::parse_header(header, len);
+    if (!parsed) return parsed.error();
     void* address = mmap(nullptr, len, PROT_READ, MAP_PRIVATE, fd, 0);
     if (address == MAP_FAILED) return os_error(errno);
     // Lookups are binary searches: reading ahead around each probe is waste.
     madvise(address, len, MADV_RANDOM);
-    return MappedDict(address, len, entry_count, pool_size);
+    return MappedDict(address, len, parsed.value().entry_count, parsed.value().pool_size);
 }
 
 MappedDict::MappedDict(void* mapping, std::size_t length, std::uint64_t entry_count,
@@ -163,7 +142,7 @@ std::optional<std::string_view> MappedDict::value_at(std::uint64_t i) const noex
     return value;
 }
 
-std::optional<std::uint64_t> MappedDict::find(std::string_view key) const noexcept {
+std::optional<std::uint64_t> MappedDict::bisect(std::string_view key) const noexcept {
     std::uint64_t lo = 0, hi = entry_count_;
     while (lo < hi) {
         std::uint64_t mid = lo + (hi - lo) / 2;
@@ -182,7 +161,7 @@ std::optional<std::uint64_t> MappedDict::find(std::string_view key, PrefixRanges
     const std::size_t from = key.empty() ? 0 : utf8::char_length(key, 0);
     // A one-character key is searched for once per conversion at most (its
     // token's reading is remembered), so its range is not worth remembering.
-    if (ranges == nullptr || from == key.size() || entry_count_ == 0) return find(key);
+    if (ranges == nullptr || from == key.size() || entry_count_ == 0) return bisect(key);
     std::uint64_t lo = 0, hi = entry_count_, prefix = 0;
     narrow_memoised(lo, hi, 0, Piece::at(key, 0), prefix, ranges);
     // The keys of [lo, hi) all start with the key's first character.
@@ -202,12 +181,6 @@ std::optional<std::uint64_t> MappedDict::find(std::string_view key, PrefixRanges
 
 std::optional<std::string_view> MappedDict::get(std::string_view key, PrefixRanges* ranges) const noexcept {
     auto index = find(key, ranges);
-    if (!index) return std::nullopt;
-    return value_at(*index);
-}
-
-std::optional<std::string_view> MappedDict::get(std::string_view key) const noexcept {
-    auto index = find(key);
     if (!index) return std::nullopt;
     return value_at(*index);
 }
@@ -247,12 +220,6 @@ inline int MappedDict::compare_tail(std::uint64_t i, std::size_t from, Piece pie
     return n < piece.size ? -1 : 0;
 }
 
-std::optional<std::size_t> MappedDict::longest_prefix(std::string_view text, std::size_t max_chars) const noexcept {
-    auto match = longest_prefix_match(text, max_chars);
-    if (!match) return std::nullopt;
-    return match->length;
-}
-
 void MappedDict::narrow(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, Piece piece) const noexcept {
     // Bisect until a key that continues with the piece turns up; the range's
     // two ends then lie on either side of it, each found by bisecting the
@@ -287,23 +254,6 @@ void MappedDict::narrow(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, 
     lo = hi = a;
 }
 
-MappedDict::PrefixRanges::PrefixRanges(Slot* slots, std::size_t count) noexcept : slots_(slots), mask_(count - 1) {
-    for (std::size_t i = 0; i < count; ++i) slots_[i].table = nullptr;
-}
-
-void MappedDict::PrefixRanges::forget() noexcept {
-    if (++generation_ != 0) return;
-    // The generations wrapped: slots of an old one could pass for current.
-    for (std::size_t i = 0; i <= mask_; ++i) slots_[i].table = nullptr;
-    generation_ = 1;
-}
-
-MappedDict::PrefixRanges::Slot* MappedDict::PrefixRanges::lookup(const MappedDict* table, std::uint64_t bytes,
-                                                                   std::uint32_t length) noexcept {
-    std::uint64_t h = (bytes ^ length ^ (reinterpret_cast<std::uintptr_t>(table) >> 4)) * 0x9E3779B97F4A7C15ull;
-    return &slots_[static_cast<std::size_t>(h >> 40) & mask_];
-}
-
 void MappedDict::narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, Piece piece,
                                  std::uint64_t& prefix, PrefixRanges* ranges) const noexcept {
     const std::size_t end = from + piece.size;
@@ -324,8 +274,8 @@ void MappedDict::narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::size
              static_cast<std::uint32_t>(hi), ranges->generation_};
 }
 
-std::optional<MappedDict::PrefixMatch> MappedDict::longest_prefix_match(std::string_view text, std::size_t max_chars,
-                                                                        PrefixRanges* ranges) const noexcept {
+std::optional<MappedDict::PrefixMatch> MappedDict::longest_prefix(std::string_view text, std::size_t max_chars,
+                                                                  PrefixRanges* ranges) const noexcept {
     // Keys are sorted bytewise, so the keys that start with a given prefix of
     // the text form one contiguous range. Each character narrows that range
     // with two searches inside it; when the first key of the range is the

@@ -1,13 +1,9 @@
-// One opened CJYP file: a read-only memory mapping searched in place.
-//
-// Layout (little-endian): "CJYP", version 1, entry_count, pool_size, then
-// entry_count 12-byte entries {key_offset u32, key_length u16,
-// value_offset u32, value_length u16} sorted bytewise by key, then the pool.
-// Opening checks only the header; entries are validated when they are read,
-// so a corrupt entry never matches and never leads outside the mapping.
+// One opened CJYP file (dict/format.hpp): a read-only memory mapping
+// searched in place. Opening checks only the header; entries are validated
+// when they are read, so a corrupt entry never matches and never leads
+// outside the mapping.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -15,6 +11,7 @@
 #include <string_view>
 
 #include "common/result.hpp"
+#include "dict/lookup/prefix_ranges.hpp"
 
 namespace merrow {
 
@@ -30,92 +27,28 @@ public:
 
     // Value of the entry whose key is exactly `key`; nothing when there is
     // none, or when that entry's value lies outside the pool or is not UTF-8.
-    std::optional<std::string_view> get(std::string_view key) const noexcept;
+    // With a memo, the range of the key's first character is taken from there.
+    std::optional<std::string_view> get(std::string_view key, PrefixRanges* ranges = nullptr) const noexcept;
 
-    // Byte length of the longest prefix of `text`, at most `max_chars`
-    // characters long, that is a key of the table.
-    std::optional<std::size_t> longest_prefix(std::string_view text, std::size_t max_chars) const noexcept;
-
-    std::uint64_t entry_count() const noexcept { return entry_count_; }
-
-    // The longest-prefix match together with the entry it found, so that a
-    // caller can read the entry's value without searching for it again.
+    // The longest prefix of `text`, at most `max_chars` characters long, that
+    // is a key: its byte length and its entry, so that a caller can read the
+    // entry's value without searching for it again. The first two
+    // characters' key ranges go through the caller's memo, if any.
     struct PrefixMatch {
         std::size_t length;
         std::uint64_t entry;
     };
-    // The key ranges that the first one and two characters of a search
-    // select, remembered by a caller: text repeats its characters and their
-    // pairs, and most searches end within two characters, so a repeated pair
-    // needs no binary search at all. An empty range is remembered too. One
-    // memo serves several tables, told apart by address, so a memo must
-    // forget() before it serves a table that took the place of another.
-    // Owned by the caller, so the dictionaries stay immutable; a slot taken
-    // by another prefix is simply overwritten.
-    class PrefixRanges {
-    public:
-        // One remembered prefix; public only so that holders can store them.
-        struct Slot {
-            const MappedDict* table;  // nullptr = empty slot
-            std::uint64_t bytes;      // the prefix's UTF-8 bytes, packed
-            std::uint32_t length;     // their count
-            std::uint32_t lo;
-            std::uint32_t hi;
-            std::uint32_t generation;  // the memo's generation when it was filled
-        };
-
-        PrefixRanges(const PrefixRanges&) = delete;
-        PrefixRanges& operator=(const PrefixRanges&) = delete;
-
-        // Forgets every prefix, without touching the slots (bar once in
-        // four billion calls).
-        void forget() noexcept;
-
-    protected:
-        // A memo over `count` slots at `slots` (a power of two), which it
-        // marks empty; the storage must outlive the memo.
-        PrefixRanges(Slot* slots, std::size_t count) noexcept;
-        ~PrefixRanges() = default;
-
-    private:
-        friend class MappedDict;
-        Slot* lookup(const MappedDict* table, std::uint64_t bytes, std::uint32_t length) noexcept;
-        Slot* slots_;
-        std::size_t mask_;
-        std::uint32_t generation_ = 1;
-    };
-
-    // A memo whose slots live inside it, so that one on the stack costs no
-    // allocation; it uses about `slots` of them (a power of two, at most
-    // Capacity) and clears only those.
-    template <std::size_t Capacity>
-    class InlinePrefixRanges : private std::array<PrefixRanges::Slot, Capacity>, public PrefixRanges {
-    public:
-        explicit InlinePrefixRanges(std::size_t slots = Capacity) noexcept
-            : PrefixRanges(this->data(), rounded(slots)) {}
-
-    private:
-        static constexpr std::size_t rounded(std::size_t slots) noexcept {
-            std::size_t n = 1;
-            while (n < slots && n < Capacity) n *= 2;
-            return n;
-        }
-    };
-
-    std::optional<PrefixMatch> longest_prefix_match(std::string_view text, std::size_t max_chars,
-                                                    PrefixRanges* ranges = nullptr) const noexcept;
-
+    std::optional<PrefixMatch> longest_prefix(std::string_view text, std::size_t max_chars,
+                                              PrefixRanges* ranges = nullptr) const noexcept;
     // get() for a key that is likely the key of entry `hint` (a table with the
     // same key set as the one the hint came from): one comparison when it is.
     std::optional<std::string_view> get_hinted(std::string_view key, std::uint64_t hint,
                                                PrefixRanges* ranges = nullptr) const noexcept;
 
-    // Index of the entry whose key is exactly `key`; with a memo, the range
-    // of its first character is taken from there.
-    std::optional<std::uint64_t> find(std::string_view key) const noexcept;
-    std::optional<std::uint64_t> find(std::string_view key, PrefixRanges* ranges) const noexcept;
-    std::optional<std::string_view> get(std::string_view key, PrefixRanges* ranges) const noexcept;
-    // Value of entry `index` (< entry_count()), with the checks of get().
+    // Index of the entry whose key is exactly `key`; memo as for get().
+    std::optional<std::uint64_t> find(std::string_view key, PrefixRanges* ranges = nullptr) const noexcept;
+    // Value of entry `index` (an index find() or longest_prefix() returned),
+    // with the checks of get().
     std::optional<std::string_view> value_at(std::uint64_t index) const noexcept;
 
 private:
@@ -138,6 +71,8 @@ private:
     // matched so far, packed; the piece's bytes are added to it.
     void narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::size_t from, Piece piece, std::uint64_t& prefix,
                          PrefixRanges* ranges) const noexcept;
+    // find() without a memo.
+    std::optional<std::uint64_t> bisect(std::string_view key) const noexcept;
 
     void* mapping_ = nullptr;
     std::size_t length_ = 0;

@@ -1,6 +1,7 @@
 // The process-wide pool of worker threads used by batch conversion.
 //
-// One pool per process, created on first use and never resized. Work over an
+// One pool per process, created on first use (sized by
+// parallel/environment.hpp) and never resized. Work over an
 // index range [0, n) is split by recursive halving; the calling thread takes
 // part while a worker is idle, and otherwise waits, until every index has
 // been processed. A process forked after the pool was created gets a fresh
@@ -16,14 +17,6 @@
 #include "common/result.hpp"
 
 namespace merrow {
-
-// Pool size from RAYON_NUM_THREADS, RAYON_RS_NUM_CPUS, else the processors
-// available to the process (at least 1).
-std::size_t pool_size_from_environment();
-
-// Parses a decimal count as the pool variables accept it: digits with an
-// optional leading "+", within 64 bits. Nothing for any other text.
-std::optional<unsigned long long> parse_thread_count(const char* text) noexcept;
 
 class WorkerPool {
 public:

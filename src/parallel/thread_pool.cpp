@@ -1,14 +1,8 @@
-#include "pipeline/worker_pool.hpp"
-
-#include <sched.h>
-#include <sys/types.h>
-#include <unistd.h>
+#include "parallel/thread_pool.hpp"
 
 #include <atomic>
 #include <chrono>
-#include <cerrno>
 #include <condition_variable>
-#include <cstdlib>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -22,8 +16,6 @@ namespace merrow {
 
 namespace {
 
-constexpr char POOL_NOT_INITIALIZED[] = "The global thread pool has not been initialized.";
-
 // No process can start this many threads; asking for more fails at once
 // instead of starting tens of thousands of threads only to stop them again.
 constexpr std::size_t MAX_POOL_THREADS = std::size_t{1} << 16;
@@ -35,32 +27,6 @@ constexpr std::size_t PIECES_PER_THREAD = 4;
 // A running piece is halved for a sleeping worker only when the half would
 // take at least this long.
 constexpr std::chrono::microseconds MIN_OFFERED_WORK{500};
-
-// The affinity mask of the process, in a set sized for any number of CPUs.
-std::optional<std::size_t> processors_in_affinity_mask() {
-    for (int cpus = 1024; cpus <= (1 << 22); cpus *= 2) {
-        cpu_set_t* set = CPU_ALLOC(cpus);
-        if (set == nullptr) return std::nullopt;
-        const std::size_t bytes = CPU_ALLOC_SIZE(cpus);
-        CPU_ZERO_S(bytes, set);
-        const int status = sched_getaffinity(0, bytes, set);
-        const int error = errno;
-        const int count = status == 0 ? CPU_COUNT_S(bytes, set) : 0;
-        CPU_FREE(set);
-        if (status == 0) {
-            if (count > 0) return static_cast<std::size_t>(count);
-            return std::nullopt;
-        }
-        if (error != EINVAL) return std::nullopt;  // EINVAL: the set is too small
-    }
-    return std::nullopt;
-}
-
-std::size_t available_processors() {
-    if (auto count = processors_in_affinity_mask()) return *count;
-    const unsigned hardware = std::thread::hardware_concurrency();
-    return hardware > 0 ? hardware : 1;
-}
 
 // Set on the pool's own threads, so that a body that itself calls run() works
 // through its range inline instead of waiting on workers that may all be busy.
@@ -322,84 +288,12 @@ private:
     std::vector<std::thread> workers_;
 };
 
-// The pool of one process. A child forked after the pool was created finds
-// the parent's slot (its pid differs) and installs a slot of its own; the
-// parent's slot and pool are left untouched, because their mutexes may have
-// been held by threads that do not exist in the child.
-struct PoolSlot {
-    explicit PoolSlot(pid_t owner_pid) : owner(owner_pid) {}
-    const pid_t owner;
-    std::atomic<WorkerPool*> pool{nullptr};
-    std::mutex creating;
-    std::optional<Error> failure;  // guarded by `creating`
-};
-
-std::atomic<PoolSlot*> current_slot{nullptr};
-
-PoolSlot* slot_of_this_process() {
-    const pid_t pid = getpid();
-    PoolSlot* slot = current_slot.load(std::memory_order_acquire);
-    while (slot == nullptr || slot->owner != pid) {
-        auto* fresh = new PoolSlot(pid);
-        if (current_slot.compare_exchange_strong(slot, fresh, std::memory_order_acq_rel,
-                                                 std::memory_order_acquire)) {
-            return fresh;  // any previous slot is the parent's: leaked on purpose
-        }
-        delete fresh;  // another thread installed one first; `slot` now holds it
-    }
-    return slot;
-}
-
 }  // namespace
 
-std::optional<unsigned long long> parse_thread_count(const char* text) noexcept {
-    if (text == nullptr) return std::nullopt;
-    if (*text == '+') ++text;
-    if (*text == '\0') return std::nullopt;
-    unsigned long long value = 0;
-    for (; *text != '\0'; ++text) {
-        if (*text < '0' || *text > '9') return std::nullopt;
-        const unsigned digit = static_cast<unsigned>(*text - '0');
-        if (value > (~0ULL - digit) / 10) return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return value;
-}
-
-std::size_t pool_size_from_environment() {
-    if (auto count = parse_thread_count(std::getenv("RAYON_NUM_THREADS"))) {
-        return *count > 0 ? static_cast<std::size_t>(*count) : available_processors();
-    }
-    if (auto count = parse_thread_count(std::getenv("RAYON_RS_NUM_CPUS")); count && *count > 0) {
-        return static_cast<std::size_t>(*count);
-    }
-    return available_processors();
-}
-
-Result<std::unique_ptr<WorkerPool>> WorkerPool::create(std::size_t threads) {
+Result<std::unique_ptr<WorkerPool>> start_thread_pool(std::size_t threads) {
     auto pool = std::make_unique<ThreadPool>(threads);
     if (auto failure = pool->start()) return std::move(*failure);
     return std::unique_ptr<WorkerPool>(std::move(pool));
-}
-
-Result<WorkerPool*> WorkerPool::global() {
-    PoolSlot* slot = slot_of_this_process();
-    if (WorkerPool* pool = slot->pool.load(std::memory_order_acquire)) return pool;
-
-    std::lock_guard lock(slot->creating);
-    if (WorkerPool* pool = slot->pool.load(std::memory_order_relaxed)) return pool;
-    // Like the size, a failure to start is decided once per process.
-    if (slot->failure) return *slot->failure;
-    auto created = create(pool_size_from_environment());
-    if (!created) {
-        slot->failure = Error{std::string(POOL_NOT_INITIALIZED) + ": " + created.error().message};
-        return *slot->failure;
-    }
-    // Never deleted: joining workers from a static destructor at exit can
-    // deadlock, and the threads sleep when idle anyway.
-    WorkerPool* pool = std::move(created).value().release();
-    slot->pool.store(pool, std::memory_order_release);
-    return pool;
 }
 
 }  // namespace merrow

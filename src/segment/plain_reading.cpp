@@ -1,28 +1,9 @@
-#include "segment/segment.hpp"
-
-#include "segment/token_ref.hpp"
+#include "segment/plain_reading.hpp"
 
 namespace merrow {
 
-bool contains_han(std::string_view token) noexcept {
-    for (std::size_t pos = 0; pos < token.size();) {
-        if (is_han(utf8::decode(token, pos))) return true;
-    }
-    return false;
-}
-
-void segment_run(std::string_view run, RunKind kind, const MappedDict& word, const UserDict& user_dict,
-                 std::vector<std::string>& tokens) {
-    if (run.empty() || kind == RunKind::Other) return;
-    if (kind == RunKind::Latin) {
-        tokens.emplace_back(run);
-        return;
-    }
-    for_each_han_token(run, word, user_dict, [&](const TokenRef& t) { tokens.emplace_back(t.text); });
-}
-
-void append_plain_reading(std::string& out, const TokenRef& token, const MappedDict& word, const MappedDict& char_,
-                          const UserDict& user_dict) {
+void plain_reading(std::string& out, const TokenRef& token, const MappedDict& word, const MappedDict& character,
+                   const UserDict& user_dict) {
     if (!token.han) {
         out.append(token.text);
         return;
@@ -53,19 +34,12 @@ void append_plain_reading(std::string& out, const TokenRef& token, const MappedD
             if (use_user) piece = user_dict.get(c);
             if (!piece) piece = word.get(c, token.ranges);
         }
-        if (!piece) piece = char_.get(c, token.ranges);
+        if (!piece) piece = character.get(c, token.ranges);
         if (!empty) out.push_back(' ');
         std::size_t before = out.size();
         out.append(piece ? *piece : c);
         empty = empty && out.size() == before;
     }
-}
-
-std::string plain_reading(std::string_view token, const MappedDict& word, const MappedDict& char_,
-                          const UserDict& user_dict) {
-    std::string out;
-    append_plain_reading(out, describe_token(token, word), word, char_, user_dict);
-    return out;
 }
 
 }  // namespace merrow

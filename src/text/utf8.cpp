@@ -1,4 +1,4 @@
-#include "common/utf8.hpp"
+#include "text/utf8.hpp"
 
 namespace merrow::utf8 {
 

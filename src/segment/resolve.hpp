@@ -1,0 +1,33 @@
+// Reading resolution: the ranked candidates of one token, with the
+// confidence and source labels, in a fixed order of lookups.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dict/dictionary_set.hpp"
+#include "segment/label.hpp"
+#include "segment/segment.hpp"
+#include "user_dict/user_dict.hpp"
+
+namespace merrow {
+
+// A token's resolution as views into the mapped files, the user dictionary,
+// the label table or its own `computed` reading, so callers copy only what
+// they keep. Filled in place (its views may point into itself); valid while
+// the tables and the token's text live.
+struct Resolution {
+    std::string_view value;  // one reading, or a candidates value when is_list
+    bool is_list = false;    // value holds readings joined by '|'
+    LabelText confidence;
+    LabelText source;
+    std::string computed;    // the character-by-character reading, when that was the answer
+};
+
+void resolve_token(const DictionarySet& tables, const UserDict& user_dict, const TokenRef& token, Resolution& out);
+
+// Splits a candidates value on '|', keeping empty pieces.
+std::vector<std::string> split_candidates(std::string_view value);
+
+}  // namespace merrow
