@@ -8,16 +8,11 @@ import pytest
 
 import merrow
 from merrow import cjyp
+from merrow.contracts import MAX_WORD_CHARS, is_han
 
 TABLES = cjyp.TABLE_NAMES
 SOURCES = {"rime", "tojyutping", "tojyutping_tiebreak", "oral_hk", "unihan"}
 SYLLABLE = re.compile(r"[a-z]+[1-6]")
-
-
-def is_han(ch):
-    cp = ord(ch)
-    return (0x4E00 <= cp <= 0x9FFF or 0x3400 <= cp <= 0x4DBF
-            or 0x20000 <= cp <= 0x2A6DF or 0xF900 <= cp <= 0xFAFF)
 
 
 @pytest.fixture(scope="module")
@@ -74,7 +69,7 @@ def test_polyphonic_character_in_context(pipeline):
 
 def test_keys_are_usable_by_the_segmenter(tables):
     for key in tables["word"]:
-        assert 2 <= len(key) <= 10 and all(is_han(ch) for ch in key), key
+        assert 2 <= len(key) <= MAX_WORD_CHARS and all(is_han(ch) for ch in key), key
     for key in tables["char"]:
         assert len(key) == 1 and is_han(key), key
 

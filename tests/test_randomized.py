@@ -12,6 +12,7 @@ from hypothesis import strategies as st
 
 from _merrow import PyPipeline
 from conftest import write_data_dir
+from merrow.contracts import is_han
 
 # ---------------------------------------------------------------- dictionary set
 
@@ -96,11 +97,6 @@ DELETED = frozenset(
 )
 SPACE_GROUP = frozenset("\t \u00b7\u2022\u2027\u30fb\u301c\uff5e")
 PUNCTUATION_PASS = DELETED | (SPACE_GROUP - {"\t", " "}) | frozenset("\u3001\u2013\u2014-.\u2026")
-
-
-def is_han(ch):
-    c = ord(ch)
-    return 0x4E00 <= c <= 0x9FFF or 0x3400 <= c <= 0x4DBF or 0x20000 <= c <= 0x2A6DF or 0xF900 <= c <= 0xFAFF
 
 
 def is_latin(ch):

@@ -21,8 +21,7 @@ from dataclasses import dataclass, field
 from typing import Dict, Iterable, List, Mapping, Optional, Sequence, Tuple
 
 from merrow.cjyp import TABLE_NAMES, is_han
-
-MAX_WORD_CHARS = 10
+from merrow.contracts import MAX_WORD_CHARS
 
 DEFAULT_LAYER_ORDER = ("oral_hk", "tojyutping", "rime", "unihan")
 

@@ -13,36 +13,13 @@ import struct
 from typing import Iterable, Mapping, Union
 
 from ._atomic import write_atomically
+from .contracts import TABLE_NAMES, is_han  # noqa: F401  (re-exported)
 
 MAGIC = b"CJYP"
 VERSION = 1
 HEADER = struct.Struct("<4sIII")
 ENTRY = struct.Struct("<IHIH")
 MAX_FIELD_BYTES = 0xFFFF
-
-# The tables of a data directory, each stored as "<name>.bin", in load order:
-# the two required reading tables, then the six optional sidecars.
-TABLE_NAMES = (
-    "word",
-    "char",
-    "word_candidates",
-    "char_candidates",
-    "word_candidates_confidence",
-    "char_candidates_confidence",
-    "word_source",
-    "char_source",
-)
-
-
-def is_han(ch: str) -> bool:
-    """The Han ranges the engine reads through its dictionaries."""
-    cp = ord(ch)
-    return (
-        0x4E00 <= cp <= 0x9FFF
-        or 0x3400 <= cp <= 0x4DBF
-        or 0x20000 <= cp <= 0x2A6DF
-        or 0xF900 <= cp <= 0xFAFF
-    )
 
 Text = Union[str, bytes]
 

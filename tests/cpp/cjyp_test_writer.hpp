@@ -20,16 +20,23 @@ inline void put_u16(std::string& out, std::uint16_t v) {
     out.push_back(static_cast<char>(v >> 8));
 }
 
-// The bytes of a well-formed CJYP file holding `table`.
+// The bytes of a well-formed CJYP file holding `table`, laid out as
+// merrow.cjyp.encode lays them out (tests/test_cjyp_writers.py holds the two
+// to the same bytes): every distinct string once in the pool, in order of
+// first use, the key of each entry before its value.
 inline std::string encode(const Table& table) {
     std::string entries, pool;
+    std::map<std::string, std::uint32_t> placed;
+    auto place = [&](const std::string& s) {
+        auto [it, fresh] = placed.try_emplace(s, static_cast<std::uint32_t>(pool.size()));
+        if (fresh) pool += s;
+        return it->second;
+    };
     for (const auto& [k, v] : table) {
-        put_u32(entries, static_cast<std::uint32_t>(pool.size()));
+        put_u32(entries, place(k));
         put_u16(entries, static_cast<std::uint16_t>(k.size()));
-        pool += k;
-        put_u32(entries, static_cast<std::uint32_t>(pool.size()));
+        put_u32(entries, place(v));
         put_u16(entries, static_cast<std::uint16_t>(v.size()));
-        pool += v;
     }
     std::string out = "CJYP";
     put_u32(out, 1);

@@ -12,7 +12,9 @@
 #include <cctype>
 #include <vector>
 
+#include "check.hpp"
 #include "cjyp_test_writer.hpp"
+#include "contracts.hpp"
 #include "text/utf8.hpp"
 #include "normalizer/expand_numbers.hpp"
 #include "normalizer/punctuation.hpp"
@@ -24,14 +26,9 @@ using namespace merrow;
 
 namespace reference {
 
-bool is_han_cp(char32_t c) {
-    return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x20000 && c <= 0x2A6DF) ||
-           (c >= 0xF900 && c <= 0xFAFF);
-}
-
 bool has_han(const std::string& s) {
     for (char32_t c : utf8::decode_all(s)) {
-        if (is_han_cp(c)) return true;
+        if (contracts::is_han(c)) return true;
     }
     return false;
 }
@@ -46,7 +43,7 @@ std::vector<std::size_t> prefix_ends(std::string_view text, std::size_t limit) {
 }
 
 std::size_t word_match(const MappedDict& word, std::string_view rest) {
-    auto ends = prefix_ends(rest, 10);
+    auto ends = prefix_ends(rest, contracts::kMaxWordChars);
     for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
         if (word.get(rest.substr(0, *it))) return *it;
     }
@@ -55,7 +52,7 @@ std::size_t word_match(const MappedDict& word, std::string_view rest) {
 
 std::size_t user_match(const UserDict& user, std::string_view rest) {
     if (user.empty() || user.max_key_chars() == 0) return 0;
-    auto ends = prefix_ends(rest, std::min<std::size_t>(user.max_key_chars(), 10));
+    auto ends = prefix_ends(rest, std::min<std::size_t>(user.max_key_chars(), contracts::kMaxWordChars));
     for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
         if (user.get(rest.substr(0, *it))) return *it;
     }
@@ -90,7 +87,7 @@ std::vector<std::string> tokenize(const Pipeline& p, const std::string& text) {
     std::string buffer;
     int current = 2;  // 0 Han, 1 Latin, 2 Other
     for (char32_t c : utf8::decode_all(expanded)) {
-        int k = is_han_cp(c) ? 0 : ((c < 128 && std::isalnum(static_cast<int>(c))) ? 1 : 2);
+        int k = contracts::is_han(c) ? 0 : ((c < 128 && std::isalnum(static_cast<int>(c))) ? 1 : 2);
         if (k == current && k != 2) {
             utf8::append(buffer, c);
             continue;
@@ -222,7 +219,6 @@ bool same_records(const std::vector<T>& a, const std::vector<CandidateToken>& wa
 }  // namespace
 
 int main() {
-    int passed = 0, failed = 0;
     std::mt19937 rng(2024);
     std::string dir = "/tmp/merrow-engine-diff-" + std::to_string(getpid());
     mkdir(dir.c_str(), 0700);
@@ -290,10 +286,9 @@ int main() {
                 ok = false;
             }
         }
-        ok ? ++passed : ++failed;
+        testing::check(ok, "round " + std::to_string(round) + " agrees with the reference");
         for (const auto& [name, table] : files) unlink((dir + "/" + name + ".bin").c_str());
     }
     rmdir(dir.c_str());
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return testing::report();
 }

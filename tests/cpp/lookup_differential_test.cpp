@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "check.hpp"
 #include "cjyp_test_writer.hpp"
 #include "text/utf8.hpp"
 #include "dict/lookup/mapped_dict.hpp"
@@ -47,7 +48,7 @@ std::string random_string(std::mt19937& rng, int max_chars) {
 }  // namespace
 
 int main() {
-    int passed = 0, failed = 0;
+    using merrow::testing::check;
     std::mt19937 rng(12345);
     std::string path = "/tmp/merrow-lookup-diff-" + std::to_string(getpid()) + ".bin";
     // A memo kept from table to table, as a batch's threads keep theirs:
@@ -63,8 +64,7 @@ int main() {
         std::ofstream(path, std::ios::binary) << encode(table);
         auto opened = MappedDict::open(path);
         if (!opened) {
-            std::printf("open failed: %s\n", opened.error().message.c_str());
-            ++failed;
+            check(false, "open: " + opened.error().message);
             continue;
         }
         const MappedDict& d = opened.value();
@@ -111,9 +111,8 @@ int main() {
                 ok = false;
             }
         }
-        ok ? ++passed : ++failed;
+        check(ok, "round " + std::to_string(round) + " agrees with the reference");
     }
     std::remove(path.c_str());
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return merrow::testing::report();
 }
