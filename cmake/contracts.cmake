@@ -43,4 +43,4 @@ foreach(_i RANGE ${_last})
   string(APPEND MERROW_HAN_TEST "(c >= 0x${_lo} && c <= 0x${_hi})")
 endforeach()
 
-configure_file(${CMAKE_CURRENT_LIST_DIR}/../src/contracts.hpp.in ${CMAKE_CURRENT_BINARY_DIR}/generated/contracts.hpp @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/contracts.hpp.in ${CMAKE_CURRENT_BINARY_DIR}/generated/contracts.hpp @ONLY)

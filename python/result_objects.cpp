@@ -8,12 +8,13 @@ namespace {
 // Language, confidence and source labels come from a small fixed vocabulary
 // (a sidecar may hold others, which are made as usual). Their str objects are
 // made once per process and shared, str being immutable: three fewer objects
-// to allocate, fill and later collect for every token.
-// A new reference to the str of `label`; nullptr with an error set on failure.
+// to allocate, fill and later collect for every token. Returns a new
+// reference to the str of `label`; nullptr with an error set on failure.
 PyObject* label_str(const LabelText& label) {
     if (label.id == Label::other) return to_str(label.text);
     static PyObject* cache[kLabelCount] = {};
     PyObject*& shared = cache[static_cast<std::size_t>(label.id)];
+    // The names are string literals, so their views end in a NUL.
     if (shared == nullptr) shared = PyUnicode_InternFromString(label_name(label.id).data());
     Py_XINCREF(shared);
     return shared;

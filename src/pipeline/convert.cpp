@@ -12,7 +12,7 @@
 
 namespace merrow {
 
-Label lang_of(std::string_view token) noexcept {
+Label classify_lang(std::string_view token) noexcept {
     if (contains_han(token)) return Label::yue;
     for (unsigned char b : token) {
         if (!is_ascii_alnum(b)) return Label::punct;
@@ -20,8 +20,6 @@ Label lang_of(std::string_view token) noexcept {
     return Label::en;
 }
 
-// The names are string literals, so their views end in a NUL.
-const char* classify_lang(std::string_view token) noexcept { return label_name(lang_of(token)).data(); }
 
 std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* ranges) {
     std::string out;

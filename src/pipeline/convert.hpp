@@ -38,8 +38,6 @@ std::vector<CandidateToken> convert_candidates(const Pipeline& pipeline, std::st
                                                PrefixRanges* ranges = nullptr);
 
 // Label::yue, Label::en or Label::punct, from the token's characters alone.
-Label lang_of(std::string_view token) noexcept;
-// The name of lang_of(token): "yue", "en" or "punct".
-const char* classify_lang(std::string_view token) noexcept;
+Label classify_lang(std::string_view token) noexcept;
 
 }  // namespace merrow

@@ -35,7 +35,7 @@ void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
             memo.remember(t.text, count);
         }
         resolve_token(p.tables(), p.user_dict(), t, view);
-        RecordRef record{t.text,          t.han ? Label::yue : lang_of(t.text), view.value, view.is_list,
+        RecordRef record{t.text,          t.han ? Label::yue : classify_lang(t.text), view.value, view.is_list,
                          view.confidence, view.source,                          RecordRef::kNoEarlier};
         emit(static_cast<const RecordRef&>(record));
         ++count;

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "dict/format.hpp"
+#include "dict/format/header.hpp"
 #include "text/utf8.hpp"
 
 namespace merrow {

@@ -1,4 +1,4 @@
-// One opened CJYP file (dict/format.hpp): a read-only memory mapping
+// One opened CJYP file (dict/format/header.hpp): a read-only memory mapping
 // searched in place. Opening checks only the header; entries are validated
 // when they are read, so a corrupt entry never matches and never leads
 // outside the mapping.

@@ -1,4 +1,4 @@
-#include "dict/format.hpp"
+#include "dict/format/header.hpp"
 
 #include <cstring>
 #include <string>
