@@ -2,6 +2,7 @@
 // all reading one shared Pipeline. Every result must equal the one computed
 // on a single thread. Built with -fsanitize=thread in CI, where it proves
 // that the pool, the result slots and the pipeline's lookups are race-free.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <random>
@@ -10,10 +11,11 @@
 #include <vector>
 
 #include "check.hpp"
-#include "pipeline/batch_prefix_ranges.hpp"
+#include "merrow.hpp"
 #include "pipeline/convert.hpp"
 #include "parallel/worker_pool.hpp"
 #include "record_equality.hpp"
+#include "segment/resolve.hpp"
 #include "test_dictionary_set.hpp"
 
 using namespace merrow;
@@ -65,45 +67,67 @@ void test_pool_created_once() {
     check(one, "concurrent first calls of WorkerPool::global() return one pool");
 }
 
-// A batch as the binding runs it: results written into the slot of their
-// index by the pool's workers, each carrying its memo of key ranges from
-// text to text, and read by the caller after run() returns.
-template <class Flavour, class Slot, class Same>
-bool batch_matches(WorkerPool& pool, const Pipeline& p, const std::vector<std::string>& texts,
-                   const std::vector<Slot>& want, Flavour flavour, Same equal) {
-    std::vector<Slot> slots(texts.size());
-    BatchPrefixRanges ranges;
-    auto failure = pool.run(texts.size(), [&](std::size_t begin, std::size_t end) {
-        PrefixRanges* memo = ranges.for_this_thread();
-        for (std::size_t i = begin; i < end; ++i) slots[i] = flavour(p, texts[i], memo);
-    });
-    if (failure) return false;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (!equal(slots[i], want[i])) return false;
+// The owned records of a batch's RecordList, a repeat expanded from its
+// earlier record, as convert_detailed (readings = false) or
+// convert_candidates would return them.
+template <class Record>
+std::vector<Record> expand(const RecordList& list) {
+    std::vector<Record> out;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const RecordRef r = list[i];
+        if (r.earlier != RecordRef::kNoEarlier) {
+            out.push_back(out.at(r.earlier));
+            continue;
+        }
+        Record record{std::string(r.token), {}, std::string(label_name(r.lang)), std::string(r.confidence.text),
+                      std::string(r.source.text)};
+        if constexpr (std::is_same_v<Record, DetailedToken>) {
+            record.jyutping = r.is_list ? "(a list)" : std::string(r.reading);
+        } else {
+            record.candidate_readings = r.is_list ? split_candidates(r.reading)
+                                                  : std::vector<std::string>{std::string(r.reading)};
+        }
+        out.push_back(std::move(record));
     }
-    return true;
+    return out;
 }
 
-auto equal_strings = [](const std::string& a, const std::string& b) { return a == b; };
-auto equal_detailed = [](const std::vector<DetailedToken>& a, const std::vector<DetailedToken>& b) { return same(a, b); };
-auto equal_candidates = [](const std::vector<CandidateToken>& a, const std::vector<CandidateToken>& b) {
-    return same(a, b);
-};
+// A batch as the binding runs it, through the engine's convert_batch: every
+// text's result handed over once, equal to converting the text alone.
+bool batch_matches(const Pipeline& p, const std::vector<std::string>& texts, const Expected& want, Flavour flavour) {
+    const std::vector<std::string_view> views(texts.begin(), texts.end());
+    std::vector<int> calls(texts.size(), 0);
+    bool equal = true;
+    auto failure = convert_batch(p, flavour, views, [&](std::size_t i, TextResult& r) {
+        ++calls.at(i);
+        switch (flavour) {
+            case Flavour::plain: equal = equal && r.plain == want.plain[i]; break;
+            case Flavour::detailed: equal = equal && same(expand<DetailedToken>(r.records), want.detailed[i]); break;
+            case Flavour::candidates:
+                equal = equal && same(expand<CandidateToken>(r.records), want.candidates[i]);
+                break;
+        }
+        return true;
+    });
+    return !failure && equal && std::all_of(calls.begin(), calls.end(), [](int n) { return n == 1; });
+}
 
 void test_batches_on_global_pool(const Pipeline& p, const std::vector<std::string>& texts, const Expected& want) {
-    WorkerPool& pool = *WorkerPool::global().value();
     for (int round = 0; round < 3; ++round) {
-        check(batch_matches(pool, p, texts, want.plain, convert, equal_strings), "convert batch on the pool");
-        check(batch_matches(pool, p, texts, want.detailed, convert_detailed, equal_detailed),
-              "convert_detailed batch on the pool");
-        check(batch_matches(pool, p, texts, want.candidates, convert_candidates, equal_candidates),
-              "convert_candidates batch on the pool");
+        check(batch_matches(p, texts, want, Flavour::plain), "convert batch on the pool");
+        check(batch_matches(p, texts, want, Flavour::detailed), "convert_detailed batch on the pool");
+        check(batch_matches(p, texts, want, Flavour::candidates), "convert_candidates batch on the pool");
     }
+    // Once ready() declines a result it is not called again; the batch
+    // still runs to its end.
+    const std::vector<std::string_view> views(texts.begin(), texts.end());
+    std::size_t calls = 0;
+    auto failure = convert_batch(p, Flavour::plain, views, [&](std::size_t, TextResult&) { return ++calls < 3; });
+    check(!failure && calls == 3, "convert_batch stops handing over results once declined");
 }
 
 // Several callers run their own batches on the one global pool at once.
 void test_concurrent_callers_of_pool(const Pipeline& p, const std::vector<std::string>& texts, const Expected& want) {
-    WorkerPool& pool = *WorkerPool::global().value();
     constexpr int callers = 4;
     std::vector<int> ok(callers, 0);
     std::vector<std::thread> threads;
@@ -111,8 +135,8 @@ void test_concurrent_callers_of_pool(const Pipeline& p, const std::vector<std::s
         threads.emplace_back([&, t] {
             bool good = true;
             for (int round = 0; round < 2; ++round) {
-                good = batch_matches(pool, p, texts, want.plain, convert, equal_strings) && good;
-                good = batch_matches(pool, p, texts, want.candidates, convert_candidates, equal_candidates) && good;
+                good = batch_matches(p, texts, want, Flavour::plain) && good;
+                good = batch_matches(p, texts, want, Flavour::candidates) && good;
             }
             ok[t] = good;
         });
