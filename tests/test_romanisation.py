@@ -121,11 +121,6 @@ def test_yale_examples(jyutping, marked, numbered):
     assert jyutping_to_yale(jyutping, tone_marks=False) == numbered
 
 
-def test_yale_marks_are_precomposed_where_unicode_has_them():
-    assert jyutping_to_yale("sik1") == "s\u012bk"
-    assert jyutping_to_yale("ng5") == "\u0144gh"
-
-
 @pytest.mark.parametrize(
     "syllable, reason",
     [
@@ -134,11 +129,9 @@ def test_yale_marks_are_precomposed_where_unicode_has_them():
         ("hoeng", "no tone number"),
         ("hoeng\uff11", "no tone number"),
         ("hoeng7", "tone 7 is not one of 1-6"),
-        ("hoeng0", "tone 0 is not one of 1-6"),
         ("1", "no letters"),
         ("hoeng12", "tone number 1 before the end"),
         ("hoeng1 gong2", "whitespace"),
-        (" hoeng1", "whitespace"),
         ("\u014baa1", "unexpected character"),
         ("xaa1", "'x' is not a Jyutping onset"),
         ("gw1", "no final after the onset 'gw'"),
@@ -146,7 +139,6 @@ def test_yale_marks_are_precomposed_where_unicode_has_them():
         ("zhang1", "unknown final 'hang' after the onset 'z'"),
         ("om1", "unknown final 'om'"),
         ("yu4", "needs an onset"),
-        ("yun4", "needs an onset"),
         ("gm1", "syllabic nasal 'm'"),
         ("ngng2", "syllabic nasal 'ng'"),
     ],
@@ -192,9 +184,3 @@ def test_reexported_from_the_package():
     namespace = {}
     exec("from merrow import *", namespace)
     assert namespace["jyutping_to_yale"] is jyutping_to_yale
-
-
-def test_pipeline_readings_convert():
-    reading = merrow.load().convert("香港")
-    assert jyutping_to_yale(reading) == "hēung góng"
-    assert jyutping_to_ipa(reading) == "hœːŋ˥ kɔːŋ˧˥"
