@@ -326,3 +326,28 @@ def test_line_breaks_in_readings_keep_line_for_line_output(tmp_path, make_data_d
     assert len(converter.convert("今日飲茶").splitlines()) > 1
     with open(output, encoding="utf-8") as f:  # universal newlines: "\r" ends a line too
         assert f.read().splitlines() == expected
+
+
+def test_failed_executor_run_leaves_no_task_writing(tmp_path, converter):
+    import threading
+
+    started = threading.Event()
+
+    class SlowOrFailing(CountingConverter):
+        def convert_batch(self, texts):
+            if "SLOW" in texts:
+                started.set()
+                threading.Event().wait(0.5)
+            elif "FAIL" in texts:
+                started.wait(10)
+                raise RuntimeError("injected failure")
+            return super().convert_batch(texts)
+
+    source = write_corpus(tmp_path / "in.txt", ["FAIL", "SLOW"])
+    out = tmp_path / "out"
+    with concurrent.futures.ThreadPoolExecutor(2) as executor:
+        with pytest.raises(RuntimeError, match="injected"):
+            convert_files([source], out, SlowOrFailing(converter), partition_lines=1, client=executor)
+        # The slow task had finished when the call returned: its part is whole.
+        [part] = part_files(out, "in.txt")
+        assert part.startswith("000000000001-000000000002.") and part.endswith(".txt")

@@ -235,8 +235,22 @@ def _run(partitions: List[Partition], converter: Converter, client, retries: int
             retries=retries,
             pure=False,
         )
-        client.gather(futures)
+        try:
+            client.gather(futures)
+        except BaseException:
+            # Tasks still running would go on writing parts after this run
+            # has given the directory up.
+            client.cancel(futures)
+            raise
     else:
         futures = [client.submit(convert_partition, p, converter, errors) for p in partitions]
-        for future in futures:
-            future.result()
+        try:
+            for future in futures:
+                future.result()
+        except BaseException:
+            import concurrent.futures
+
+            for future in futures:
+                future.cancel()
+            concurrent.futures.wait(futures)  # tasks already running cannot be stopped
+            raise
