@@ -33,7 +33,8 @@ def outputs_and_leftovers(directory):
     records of finished outputs (nothing, after a run that finished)."""
     files = all_files(directory)
     kept = [f for f in files if f == ".merrow/lock" or f.startswith(".merrow/done/")]
-    return [f for f in files if not f.startswith(".merrow/")], [f for f in files if f.startswith(".merrow/") and f not in kept]
+    work = [f for f in files if f.startswith(".merrow/")]
+    return [f for f in files if f not in work], [f for f in work if f not in kept]
 
 
 def part_files(directory, name):
@@ -127,7 +128,8 @@ def test_rerun_after_failure_converts_only_the_unfinished_partition(tmp_path, co
         convert_files([source], out, failing, partition_lines=100)
     # Partitions before the failing one were written; nothing half-written.
     assert failing.lines == 600
-    assert [name[:25] for name in part_files(out, "in.txt")] == [f"{i * 100:012d}-{(i + 1) * 100:012d}" for i in range(6)]
+    ranges = [f"{i * 100:012d}-{(i + 1) * 100:012d}" for i in range(6)]
+    assert [name[:25] for name in part_files(out, "in.txt")] == ranges
     assert outputs_and_leftovers(out)[0] == []
 
     retry = CountingConverter(converter)

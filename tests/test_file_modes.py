@@ -12,7 +12,10 @@ from merrow.corpus import convert_files
 from synthetic_corpus import CHAR, WORD, corpus_lines, write_corpus
 
 
-@pytest.fixture(params=[(0o022, 0o644), (0o027, 0o640), (0o077, 0o600), (0o002, 0o664)], ids=lambda p: f"umask-{p[0]:03o}")
+UMASKS = [(0o022, 0o644), (0o027, 0o640), (0o077, 0o600), (0o002, 0o664)]
+
+
+@pytest.fixture(params=UMASKS, ids=lambda p: f"umask-{p[0]:03o}")
 def umask(request):
     mask, mode = request.param
     old = os.umask(mask)
