@@ -87,7 +87,7 @@ def write_tables(tables: Dict[str, Dict[str, str]], out_dir: str, log=print) -> 
     for name in TABLE_NAMES:
         path = os.path.join(out_dir, name + ".bin")
         cjyp.write(path, tables[name])
-        os.chmod(path, 0o644)  # the writer's temporary file is private; the package's data is not
+        os.chmod(path, 0o644)  # package data is world-readable, whatever the builder's umask
         size = os.path.getsize(path)
         total += size
         log(f"  {name + '.bin':32} {len(tables[name]):>8} entries {size:>11,} bytes")
