@@ -101,7 +101,7 @@ def parse_set_b(text: str, source: str = "B") -> gold.Loaded:
             i += 1
             continue
         sentence = lines[i]
-        syllables = lines[i + 1].split() if i + 1 < len(lines) else []
+        syllables = lines[i + 1].lower().split() if i + 1 < len(lines) else []
         i += 2
         han = "".join(ch for ch in sentence if is_han(ch))
         if not han or len(syllables) != len(han) or any(gold.split_syllables(s) != [s] for s in syllables):
