@@ -107,6 +107,19 @@ def merrow_detailed(pipeline) -> System:
     return pipeline.convert_detailed_batch, align
 
 
+def merrow_context(pipeline, model) -> System:
+    """Rank 0 after the context model, applied by the reference applier
+    (tools/context_model.py) to the candidates flavour."""
+
+    def call(texts):
+        return [model.apply(records) for records in pipeline.convert_candidates_batch(texts)]
+
+    def align(texts, records):
+        return [align_tokens([(t[0], t[1][0]) for t in tokens]) for tokens in records]
+
+    return call, align
+
+
 def tojyutping() -> System:
     import ToJyutping
 
@@ -155,18 +168,29 @@ def main(argv=None) -> int:
     parser.add_argument("--errors", type=int, default=20, help="list the N most frequent errors of ours on B")
     parser.add_argument("--data-dir", help="dictionary directory (default: the bundled data)")
     parser.add_argument("--skip-peers", action="store_true", help="measure only merrow")
+    parser.add_argument("--model", help="context model file (default: char_context.bin in the data "
+                        "directory, when present)")
     args = parser.parse_args(argv)
 
     import merrow
     from _merrow import PyPipeline
 
     pipeline = PyPipeline(data_dir=args.data_dir) if args.data_dir else merrow.load()
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tools"))
+    import context_model
+
+    model_path = args.model or os.path.join(args.data_dir or merrow.DATA_DIR, context_model.FILE_NAME)
+    model = context_model.ContextModel.load(model_path) if os.path.isfile(model_path) else None
+    if model is not None:
+        print(f"context model: {model_path}, {os.path.getsize(model_path):,} bytes")
     sets = load_sets()
 
     systems: List[Tuple[str, Callable[[], System]]] = [
         ("merrow convert", lambda: merrow_convert(pipeline)),
         ("merrow detailed rank-0", lambda: merrow_detailed(pipeline)),
     ]
+    if model is not None:
+        systems.append(("merrow + context model (reference)", lambda: merrow_context(pipeline, model)))
     if not args.skip_peers:
         systems += [("ToJyutping 3.2.0", tojyutping), ("PyCantonese 5.0.0 (built from HKCanCor)", pycantonese)]
 

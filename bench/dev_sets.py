@@ -59,7 +59,7 @@ def modernise(u: gold.Utterance, respelling: Respelling) -> gold.Utterance:
             chars[i] = rule[1]
         k += 1
     text = "".join(chars)
-    return gold.Utterance(text, "".join(ch for ch in text if is_han(ch)), u.gold, u.file)
+    return gold.Utterance(text, "".join(ch for ch in text if is_han(ch)), u.gold, u.file, u.pos)
 
 
 def set_a(modern: bool = False) -> gold.Loaded:

@@ -57,6 +57,7 @@ class Utterance:
     han: str  # the Han characters of the text, in order
     gold: Tuple[str, ...]  # one normalised syllable per Han character
     file: str
+    pos: Tuple[str, ...] = ()  # the corpus's part-of-speech tag of each Han character's word, lower case
 
 
 def corpus_dir() -> str:
@@ -110,6 +111,7 @@ def load() -> Loaded:
                 continue
             han: List[str] = []
             gold: List[str] = []
+            pos: List[str] = []
             ok = True
             for t in tokens:
                 chars = [ch for ch in (t.word or "") if is_han(ch)]
@@ -121,10 +123,11 @@ def load() -> Loaded:
                     break
                 han.extend(chars)
                 gold.extend(normalise(s) for s in syllables)
+                pos.extend([(t.pos or "").lower()] * len(chars))
             if not ok:
                 unusable += 1
                 continue
-            utterances.append(Utterance(text, "".join(han), tuple(gold), os.path.basename(path)))
+            utterances.append(Utterance(text, "".join(han), tuple(gold), os.path.basename(path), tuple(pos)))
     return Loaded(utterances, with_digits, unusable)
 
 
