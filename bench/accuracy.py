@@ -215,9 +215,13 @@ def main(argv=None) -> int:
         speed = chars / elapsed if elapsed > 0 else float("inf")
         print(f"{name:42}" + " ".join([""] + cells) + f" {speed:>11,.0f}")
 
-    errs = all_errors.get(("merrow convert", "B"))
+    if model is not None:
+        print("(the context model is trained on A: its A columns are in-sample; "
+              "tools/train_context_model.py prints its cross-validated gain on A)")
+    ours = "merrow + context model (reference)" if model is not None else "merrow convert"
+    errs = all_errors.get((ours, "B"))
     if args.errors and errs is not None:
-        print(f"\n{args.errors} most frequent errors of merrow convert on B "
+        print(f"\n{args.errors} most frequent errors of {ours} on B "
               f"({sum(errs.values())} in all; count, character, gold, ours):")
         for (ch, g, got), n in errs.most_common(args.errors):
             print(f"  {n:5}  {ch}  {g:8} {got}")

@@ -52,12 +52,13 @@ sys.path.insert(0, os.path.join(ROOT, "bench"))
 
 import context_model as cm  # noqa: E402
 
+DEFAULT_DATA = os.path.join(ROOT, "python", "merrow", "data")
 FOLDS = 5
 GRID = {
-    "alpha": (1.0, 4.0),
-    "bias": (0.0, 1.0, 2.0, 3.0, 4.0),
-    "dict_weight": (0.0, 0.3, 1.0),
-    "min_count": (1, 2, 3),
+    "alpha": (0.5, 1.0, 2.0, 4.0),
+    "bias": (0.0, 0.5, 0.75, 1.0, 1.5, 2.0, 3.0),
+    "dict_weight": (0.0, 0.1, 0.3),
+    "min_count": (1, 2),
 }
 
 Counts = Dict[str, Dict[str, float]]  # key (or character) -> reading -> count
@@ -271,19 +272,18 @@ def build_table(examples: List[Example], dict_counts: Counts, candidates, verbs:
 
 def main(argv=None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--data-dir", help="dictionary directory whose tokens the model learns "
-                        "(default: the bundled data)")
+    parser.add_argument("--data-dir", default=DEFAULT_DATA,
+                        help="dictionary directory whose tokens the model learns (default: %(default)s)")
     parser.add_argument("--out", help="model file (default: char_context.bin in the data directory)")
     for name in GRID:
         parser.add_argument("--" + name.replace("_", "-"), type=float, help="skip the search and use this value")
     args = parser.parse_args(argv)
 
     import dev_sets
-    import merrow
     from _merrow import PyPipeline
     from merrow import cjyp
 
-    data_dir = args.data_dir or merrow.DATA_DIR
+    data_dir = args.data_dir
     out = args.out or os.path.join(data_dir, cm.FILE_NAME)
     pipeline = PyPipeline(data_dir=data_dir)
     candidates = {k: tuple(v.split("|")) for k, v in cjyp.read(os.path.join(data_dir, "char_candidates.bin")).items()}
