@@ -57,7 +57,8 @@ def test_every_sidecar_is_loaded_by_the_module(pipeline):
         ("唔該", "m4 goi1"),
         ("我哋", "ngo5 dei6"),
         ("嘢", "je5"),
-        ("嗰個", "go2 go3"),  # oral_hk
+        ("嗰個", "go2 go3"),  # changed tone
+        ("聽到", "teng1 dou2"),  # oral_hk
     ],
 )
 def test_well_known_words(pipeline, text, reading):
