@@ -15,7 +15,6 @@
 from __future__ import annotations
 
 import os
-from dataclasses import dataclass
 from typing import Dict, FrozenSet, List, Optional, Tuple
 
 import hkcancor_gold as gold

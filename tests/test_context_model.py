@@ -113,7 +113,8 @@ def test_examples_not_learnt_from_leave_no_trace():
 
 
 def test_dictionary_contexts_count_polyphonic_characters_inside_words():
-    counts = train.dictionary_contexts([("搵到", "wan2 dou2"), ("到達", "dou3 daat6"), ("唔到", "m4")], CANDIDATES)
+    words = [("搵到", "wan2 dou2"), ("到達", "dou3 daat6"), ("唔到", "m4")]  # the last is misaligned
+    counts = train.dictionary_contexts(words, CANDIDATES)
     assert {k: dict(v) for k, v in counts.items()} == {"L到搵": {"dou2": 1.0}, "R到達": {"dou3": 1.0}}
 
 

@@ -154,7 +154,8 @@ def cmd_suggest(src: Sources, sets: DevSets, order, min_gain: int, min_each: int
         for reading in sorted(options):
             gains = [len(token) * (s.get(token, {}).get(reading, 0) - s.get(token, {}).get(current, 0))
                      for s in seen.values()]
-            if min(gains) >= max(min_each, 1) and sum(gains) >= min_gain and (best is None or sum(gains) > sum(best[1])):
+            good = min(gains) >= max(min_each, 1) and sum(gains) >= min_gain
+            if good and (best is None or sum(gains) > sum(best[1])):
                 best = (reading, gains)
         if best is not None:
             rows.append((sum(best[1]), token, best[0], f"suggested; default {engine.plain(token)}; "
