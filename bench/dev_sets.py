@@ -74,7 +74,10 @@ def set_b_path() -> Optional[str]:
     dirs = []
     if os.environ.get(SET_B_ENV):
         dirs.append(os.environ[SET_B_ENV])
-    dirs += [os.path.join(ROOT, "..", "shared", "data"), os.path.join(os.getcwd(), "..", "shared", "data")]
+    # The checkout's sibling "shared", seen from the checkout, from one level
+    # up, and from the working directory.
+    dirs += [os.path.join(ROOT, "..", "shared", "data"), os.path.join(ROOT, "..", "..", "shared", "data"),
+             os.path.join(os.getcwd(), "..", "shared", "data")]
     for d in dirs:
         path = os.path.normpath(os.path.join(d, SET_B_NAME))
         if os.path.isfile(path):
