@@ -25,11 +25,13 @@ def trailer_of(data):
 
 def walk(data, key):
     """Entry index of `key` by the trie alone, or None (a reference reader)."""
-    start, (_, _, count, _, id_bytes, bi_off, blocks_off, block_count, units_off, unit_count) = trailer_of(data)
+    start, (_, _, count, _, id_bytes, bi_off, bi_count, blocks_off, block_count, units_off, unit_count) = trailer_of(data)
     fmt = "<H" if id_bytes == 2 else "<I"
     state = 0
     for ch in key:
         cp = ord(ch)
+        if cp >> 8 >= bi_count:
+            return None
         (block,) = struct.unpack_from("<H", data, start + bi_off + 2 * (cp >> 8))
         if block >= block_count:
             return None
@@ -72,12 +74,14 @@ def test_bytes_are_deterministic_and_the_table_is_unchanged(table):
     assert cjyp_index.with_index(plain) == indexed
     assert cjyp_index.with_index(indexed) == indexed  # an old trailer is replaced
     assert indexed.startswith(plain)
-    start, (magic, version, count, pool_size, id_bytes, *offsets, unit_count) = trailer_of(indexed)
+    start, (magic, version, count, pool_size, id_bytes, bi_off, _, blocks_off, _, units_off, unit_count) = trailer_of(
+        indexed
+    )
     assert start == len(plain)
     assert (magic, version, count, id_bytes) == (b"CJYX", 1, len(table), 2)
     assert pool_size == struct.unpack_from("<I", plain, 12)[0]
-    assert all((start + offset) % 4 == 0 for offset in offsets[:2] + offsets[3:])
-    assert len(indexed) == start + offsets[3] + 12 * unit_count
+    assert all((start + offset) % 4 == 0 for offset in (bi_off, blocks_off, units_off))
+    assert len(indexed) == start + units_off + 12 * unit_count
 
 
 def test_more_characters_than_two_byte_ids_hold():

@@ -14,11 +14,12 @@ byte (which is the first byte after the pool):
     8   u32 entry_count of the table it was built for
     12  u32 pool_size of the table it was built for
     16  u32 id_bytes: width of a character id, 2 or 4
-    20  u32 block_index_offset: 4352 u16 block numbers, one per 256 code points
-    24  u32 blocks_offset: block_count blocks of 256 ids (id 0: in no key)
-    28  u32 block_count
-    32  u32 units_offset: unit_count units of 12 bytes
-    36  u32 unit_count
+    20  u32 block_index_offset: u16 block numbers, one per 256 code points
+    24  u32 block_index_count: up to the last block holding a key's character
+    28  u32 blocks_offset: block_count blocks of 256 ids (id 0: in no key)
+    32  u32 block_count
+    36  u32 units_offset: unit_count units of 12 bytes
+    40  u32 unit_count
 
 A unit is {base i32, check u32, entry u32}. State 0 is the root. The
 transition from state s on character id c leads to t = base[s] + c when
@@ -39,10 +40,9 @@ from . import cjyp
 
 MAGIC = b"CJYX"
 VERSION = 1
-HEADER = struct.Struct("<4s9I")
+HEADER = struct.Struct("<4s10I")
 BLOCK_BITS = 8
 BLOCK_SIZE = 1 << BLOCK_BITS
-BLOCK_INDEX_COUNT = 0x110000 >> BLOCK_BITS
 NONE = 0xFFFFFFFF
 UNIT_BYTES = 12
 
@@ -186,7 +186,7 @@ def build_trailer(keys: Sequence[bytes], pool_size: int, start: int) -> bytes:
     block_numbers: Dict[int, int] = {}
     for cp in sorted(ord(ch) for ch in ids):
         block_numbers.setdefault(cp >> BLOCK_BITS, len(block_numbers) + 1)
-    block_index = array("H", [0]) * BLOCK_INDEX_COUNT
+    block_index = array("H", [0]) * (max(block_numbers, default=-1) + 1)
     for block, number in block_numbers.items():
         block_index[block] = number
     blocks = array("H" if id_bytes == 2 else "I", [0]) * (BLOCK_SIZE * (len(block_numbers) + 1))
@@ -201,13 +201,14 @@ def build_trailer(keys: Sequence[bytes], pool_size: int, start: int) -> bytes:
 
     padding = (-(start + HEADER.size)) % 4
     block_index_offset = HEADER.size + padding
-    blocks_offset = block_index_offset + 2 * BLOCK_INDEX_COUNT
+    blocks_offset = block_index_offset + 2 * len(block_index) + 2 * (len(block_index) % 2)
     units_offset = blocks_offset + id_bytes * len(blocks)
     header = HEADER.pack(
-        MAGIC, VERSION, len(keys), pool_size, id_bytes,
-        block_index_offset, blocks_offset, len(block_numbers) + 1, units_offset, unit_count,
+        MAGIC, VERSION, len(keys), pool_size, id_bytes, block_index_offset, len(block_index),
+        blocks_offset, len(block_numbers) + 1, units_offset, unit_count,
     )
-    return b"".join([header, bytes(padding), _u32_bytes(block_index), _u32_bytes(blocks), _u32_bytes(packed)])
+    pieces = [header, bytes(padding), _u32_bytes(block_index), bytes(2 * (len(block_index) % 2))]
+    return b"".join(pieces + [_u32_bytes(blocks), _u32_bytes(packed)])
 
 
 def with_index(table: bytes) -> bytes:

@@ -174,8 +174,8 @@ void compare_with_table(const Table& t, std::mt19937& rng, int texts) {
 
 // The trailer's header fields, by byte offset.
 enum Field : std::size_t {
-    kVersion = 4, kEntryCount = 8, kPoolSize = 12, kIdBytes = 16, kBlockIndexOffset = 20,
-    kBlocksOffset = 24, kBlockCount = 28, kUnitsOffset = 32, kUnitCount = 36,
+    kVersion = 4, kEntryCount = 8, kPoolSize = 12, kIdBytes = 16, kBlockIndexOffset = 20, kBlockIndexCount = 24,
+    kBlocksOffset = 28, kBlockCount = 32, kUnitsOffset = 36, kUnitCount = 40,
 };
 
 bool valid_with(const Table& t, std::size_t field, std::uint32_t value) {
@@ -229,7 +229,8 @@ void damaged_trailers(const Table& t, std::mt19937& rng) {
         {kEntryCount, static_cast<std::uint32_t>(t.count + 1), "header entry count"},
         {kPoolSize, static_cast<std::uint32_t>(t.pool_size - 1), "header pool size"},
         {kIdBytes, 3, "id width 3"}, {kIdBytes, 0, "id width 0"}, {kIdBytes, 8, "id width 8"},
-        {kBlockIndexOffset, size, "block index at the end"}, {kBlockIndexOffset, 0xFFFFFFFF, "block index far out"},
+        {kBlockIndexOffset, size + 1, "block index past the end"}, {kBlockIndexOffset, 0xFFFFFFFF, "block index far out"},
+        {kBlockIndexCount, 0xFFFFFFFF, "block index huge"},
         {kBlocksOffset, size, "blocks at the end"}, {kBlocksOffset, 0xFFFFFFFF, "blocks far out"},
         {kBlockCount, 0xFFFFFFFF, "block count huge"}, {kUnitsOffset, size - 11, "units past the end"},
         {kUnitsOffset, 0xFFFFFFFF, "units far out"}, {kUnitCount, 0, "no root"},
@@ -262,7 +263,7 @@ void damaged_trailers(const Table& t, std::mt19937& rng) {
     check(!found_any(entries_out) && lookups_bounded(entries_out), p + ": entries out of range match nothing");
     auto blocks_out = t.tail_copy();
     std::fill(blocks_out.begin() + u32(tail + kBlockIndexOffset),
-              blocks_out.begin() + u32(tail + kBlockIndexOffset) + 2 * 4352, 0xFF);
+              blocks_out.begin() + u32(tail + kBlockIndexOffset) + 2 * u32(tail + kBlockIndexCount), 0xFF);
     bool empty_key = !t.keys.empty() && t.keys[0].empty();
     check((empty_key || !found_any(blocks_out)) && lookups_bounded(blocks_out), p + ": blocks out of range");
     for (std::uint32_t base : {0x7FFFFFFFu, 0x80000000u}) {
@@ -272,7 +273,7 @@ void damaged_trailers(const Table& t, std::mt19937& rng) {
     }
     for (int trial = 0; trial < 300; ++trial) {
         auto flipped = t.tail_copy();
-        std::uniform_int_distribution<std::size_t> at(40, flipped.size() - 1);
+        std::uniform_int_distribution<std::size_t> at(44, flipped.size() - 1);
         for (int n = 0; n < 1 + trial % 20; ++n) flipped[at(rng)] ^= static_cast<unsigned char>(1 + rng() % 255);
         check(lookups_bounded(flipped), p + ": random damage " + std::to_string(trial));
     }

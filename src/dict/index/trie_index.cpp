@@ -6,10 +6,9 @@ namespace merrow {
 namespace {
 
 constexpr unsigned char kMagic[4] = {'C', 'J', 'Y', 'X'};
-constexpr std::size_t kHeaderSize = 40;
+constexpr std::size_t kHeaderSize = 44;
 constexpr std::uint32_t kVersion = 1;
 constexpr unsigned kBlockBits = 8;
-constexpr std::uint64_t kBlockIndexCount = 0x110000 >> kBlockBits;
 constexpr std::uint64_t kUnitSize = 12;
 constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
@@ -66,20 +65,22 @@ TrieIndex::TrieIndex(const unsigned char* tail, std::size_t length, std::uint64_
     if (read_u32(tail + 8) != entry_count || read_u32(tail + 12) != pool_size) return;
     const std::uint32_t id_bytes = read_u32(tail + 16);
     const std::uint64_t block_index_offset = read_u32(tail + 20);
-    const std::uint64_t blocks_offset = read_u32(tail + 24);
-    const std::uint64_t block_count = read_u32(tail + 28);
-    const std::uint64_t units_offset = read_u32(tail + 32);
-    const std::uint64_t unit_count = read_u32(tail + 36);
+    const std::uint64_t block_index_count = read_u32(tail + 24);
+    const std::uint64_t blocks_offset = read_u32(tail + 28);
+    const std::uint64_t block_count = read_u32(tail + 32);
+    const std::uint64_t units_offset = read_u32(tail + 36);
+    const std::uint64_t unit_count = read_u32(tail + 40);
     if (id_bytes != 2 && id_bytes != 4) return;
     // The root must exist, and no state may be numbered kNone, the check
     // value of the root and of unused units.
     if (unit_count == 0 || unit_count >= kNone) return;
-    if (!fits(block_index_offset, 2 * kBlockIndexCount, length) ||
+    if (!fits(block_index_offset, 2 * block_index_count, length) ||
         !fits(blocks_offset, block_count * (std::uint64_t{1} << kBlockBits) * id_bytes, length) ||
         !fits(units_offset, unit_count * kUnitSize, length)) {
         return;
     }
     block_index_ = tail + block_index_offset;
+    block_index_count_ = static_cast<std::uint32_t>(block_index_count);
     blocks_ = tail + blocks_offset;
     units_ = tail + units_offset;
     entry_count_ = entry_count;
@@ -89,7 +90,7 @@ TrieIndex::TrieIndex(const unsigned char* tail, std::size_t length, std::uint64_
 }
 
 inline std::uint32_t TrieIndex::id_of(char32_t cp) const noexcept {
-    // cp <= U+10FFFF (decode() guarantees it), so the block index is in range.
+    if ((cp >> kBlockBits) >= block_index_count_) return 0;  // past the last block with a key's character
     const std::uint32_t block = read_u16(block_index_ + 2 * (cp >> kBlockBits));
     if (block >= block_count_) return 0;
     const std::uint64_t slot = (std::uint64_t{block} << kBlockBits) | (cp & ((1u << kBlockBits) - 1));

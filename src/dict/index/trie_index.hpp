@@ -58,6 +58,7 @@ private:
     const unsigned char* blocks_ = nullptr;
     const unsigned char* units_ = nullptr;
     std::uint64_t entry_count_ = 0;
+    std::uint32_t block_index_count_ = 0;
     std::uint32_t block_count_ = 0;
     std::uint32_t unit_count_ = 0;
     std::uint32_t id_bytes_ = 0;
