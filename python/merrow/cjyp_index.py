@@ -44,7 +44,6 @@ HEADER = struct.Struct("<4s10I")
 BLOCK_BITS = 8
 BLOCK_SIZE = 1 << BLOCK_BITS
 NONE = 0xFFFFFFFF
-UNIT_BYTES = 12
 
 
 def _character_ids(keys: Sequence[str]) -> Dict[str, int]:
@@ -113,7 +112,8 @@ class _DoubleArray:
             check[base + label] = parent
         self.base[parent] = base
         if used[self.first_free]:
-            self.first_free = used.find(0, self.first_free)
+            free = used.find(0, self.first_free)
+            self.first_free = free if free >= 0 else len(used)
         self._grow(base + labels[-1] + 2 + self.max_label)
         return base
 
