@@ -25,7 +25,8 @@ def trailer_of(data):
 
 def walk(data, key):
     """Entry index of `key` by the trie alone, or None (a reference reader)."""
-    start, (_, _, count, _, id_bytes, bi_off, bi_count, blocks_off, block_count, units_off, unit_count) = trailer_of(data)
+    start, header = trailer_of(data)
+    _, _, count, _, id_bytes, bi_off, bi_count, blocks_off, block_count, units_off, unit_count = header
     fmt = "<H" if id_bytes == 2 else "<I"
     state = 0
     for ch in key:

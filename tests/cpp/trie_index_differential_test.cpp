@@ -109,7 +109,8 @@ struct Tally {
         if (!same && mismatches++ == 0) first = describe(text);
     }
     void report(const std::string& path) {
-        check(mismatches == 0, path + ": " + what + ": " + std::to_string(mismatches) + " mismatches, first on " + first);
+        check(mismatches == 0,
+              path + ": " + what + ": " + std::to_string(mismatches) + " mismatches, first on " + first);
     }
 };
 
@@ -229,7 +230,8 @@ void damaged_trailers(const Table& t, std::mt19937& rng) {
         {kEntryCount, static_cast<std::uint32_t>(t.count + 1), "header entry count"},
         {kPoolSize, static_cast<std::uint32_t>(t.pool_size - 1), "header pool size"},
         {kIdBytes, 3, "id width 3"}, {kIdBytes, 0, "id width 0"}, {kIdBytes, 8, "id width 8"},
-        {kBlockIndexOffset, size + 1, "block index past the end"}, {kBlockIndexOffset, 0xFFFFFFFF, "block index far out"},
+        {kBlockIndexOffset, size + 1, "block index past the end"},
+        {kBlockIndexOffset, 0xFFFFFFFF, "block index far out"},
         {kBlockIndexCount, 0xFFFFFFFF, "block index huge"},
         {kBlocksOffset, size, "blocks at the end"}, {kBlocksOffset, 0xFFFFFFFF, "blocks far out"},
         {kBlockCount, 0xFFFFFFFF, "block count huge"}, {kUnitsOffset, size - 11, "units past the end"},

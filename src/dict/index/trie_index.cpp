@@ -17,7 +17,9 @@ inline std::uint32_t read_u32(const unsigned char* p) noexcept {
            (std::uint32_t(p[3]) << 24);
 }
 
-inline std::uint32_t read_u16(const unsigned char* p) noexcept { return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8); }
+inline std::uint32_t read_u16(const unsigned char* p) noexcept {
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8);
+}
 
 // Whether [offset, offset + size) lies within `length` bytes (64-bit sums of
 // 32-bit fields cannot overflow).
