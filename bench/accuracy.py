@@ -1,9 +1,14 @@
 #!/usr/bin/env python3
-"""Character accuracy against HKCanCor, ours beside the tools users pick today.
+"""Character accuracy on the development sets, ours beside the tools users pick today.
 
     pip install '.[bench]'
-    python bench/accuracy.py                 # development half
-    python bench/accuracy.py --errors 20     # and the most frequent errors
+    python bench/accuracy.py                 # A raw, A modernised and B
+    python bench/accuracy.py --errors 20     # and our most frequent errors on B
+
+Development sets (bench/dev_sets.py): A is HKCanCor's development half, raw
+and with its old particle spellings modernised (bench/modern_spelling.tsv);
+B is the words.hk example sentences, read at run time from outside the
+repository (set MERROW_DEV_DATA to its directory if it is not found).
 
 Systems, all on the same utterance texts:
 - merrow convert: the plain output of `PyPipeline.convert`;
@@ -21,8 +26,8 @@ ng-/null initial merger (ngaam1 = aam1, ngo5 = o5) and the old spelling
 "yu" for "jyu"; see hkcancor_gold.normalise. Accuracy is reported with and
 without tones, with characters per second over the same texts.
 
-The second half of the corpus is reserved for independent evaluation
-(--split eval); nothing that builds or tunes the data reads it.
+HKCanCor's second half is reserved for independent evaluation outside this
+repository; nothing here reads it.
 """
 
 from __future__ import annotations
@@ -36,6 +41,7 @@ from typing import Callable, Dict, List, Optional, Sequence, Tuple
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+import dev_sets  # noqa: E402
 import hkcancor_gold as gold  # noqa: E402
 
 # A system: a call that converts the texts (the part that is timed) and a
@@ -101,6 +107,19 @@ def merrow_detailed(pipeline) -> System:
     return pipeline.convert_detailed_batch, align
 
 
+def merrow_context(pipeline, model) -> System:
+    """Rank 0 after the context model, applied by the reference applier
+    (tools/context_model.py) to the candidates flavour."""
+
+    def call(texts):
+        return [model.apply(records) for records in pipeline.convert_candidates_batch(texts)]
+
+    def align(texts, records):
+        return [align_tokens([(t[0], t[1][0]) for t in tokens]) for tokens in records]
+
+    return call, align
+
+
 def tojyutping() -> System:
     import ToJyutping
 
@@ -130,47 +149,79 @@ def run(system: System, utterances: List[gold.Utterance], errors: collections.Co
         gold.score_one(score, u, p)
         for key in gold.errors(u, p):
             errors[key] += 1
-    chars = sum(len(t) for t in texts)
-    return score, chars / elapsed if elapsed > 0 else float("inf")
+    return score, sum(len(t) for t in texts), elapsed
+
+
+def load_sets() -> List[Tuple[str, Optional[gold.Loaded]]]:
+    sets: List[Tuple[str, Optional[gold.Loaded]]] = [
+        ("A raw", dev_sets.set_a()),
+        ("A modernised", dev_sets.set_a(modern=True)),
+        ("B", dev_sets.set_b()),
+    ]
+    for name, loaded in sets:
+        print(dev_sets.describe(name, loaded) if loaded is not None else f"{name}: {dev_sets.set_b_missing_message()}")
+    return sets
 
 
 def main(argv=None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--split", choices=("dev", "eval"), default="dev")
-    parser.add_argument("--errors", type=int, default=20, help="list the N most frequent errors of ours")
+    parser.add_argument("--errors", type=int, default=20, help="list the N most frequent errors of ours on B")
     parser.add_argument("--data-dir", help="dictionary directory (default: the bundled data)")
     parser.add_argument("--skip-peers", action="store_true", help="measure only merrow")
+    parser.add_argument("--model", help="context model file (default: char_context.bin in the data "
+                        "directory, when present)")
     args = parser.parse_args(argv)
 
     import merrow
     from _merrow import PyPipeline
 
     pipeline = PyPipeline(data_dir=args.data_dir) if args.data_dir else merrow.load()
-    loaded = gold.load(args.split)
-    utterances = loaded.utterances
-    print(f"HKCanCor {args.split} half: {len(gold.split_files(args.split))} files, "
-          f"{len(utterances)} utterances scored, {sum(len(u.gold) for u in utterances)} Han characters "
-          f"({loaded.with_digits} with digits and {loaded.unusable} with unaligned gold left out)")
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tools"))
+    import context_model
+
+    model_path = args.model or os.path.join(args.data_dir or merrow.DATA_DIR, context_model.FILE_NAME)
+    model = context_model.ContextModel.load(model_path) if os.path.isfile(model_path) else None
+    if model is not None:
+        print(f"context model: {model_path}, {os.path.getsize(model_path):,} bytes")
+    sets = load_sets()
 
     systems: List[Tuple[str, Callable[[], System]]] = [
         ("merrow convert", lambda: merrow_convert(pipeline)),
         ("merrow detailed rank-0", lambda: merrow_detailed(pipeline)),
     ]
+    if model is not None:
+        systems.append(("merrow + context model (reference)", lambda: merrow_context(pipeline, model)))
     if not args.skip_peers:
         systems += [("ToJyutping 3.2.0", tojyutping), ("PyCantonese 5.0.0 (built from HKCanCor)", pycantonese)]
 
-    print(f"{'system':42} {'tones':>8} {'no tones':>9} {'misaligned':>11} {'chars/s':>11}")
-    all_errors: Dict[str, collections.Counter] = {}
+    print("\ncharacter accuracy with tones (without tones in brackets); misaligned utterances count as wrong")
+    print(f"{'system':42}" + "".join(f" {name:>18}" for name, _ in sets) + f" {'chars/s':>11}")
+    all_errors: Dict[Tuple[str, str], collections.Counter] = {}
     for name, make in systems:
-        errors: collections.Counter = collections.Counter()
-        score, speed = run(make(), utterances, errors)
-        all_errors[name] = errors
-        print(f"{name:42} {100 * score.accuracy:7.2f}% {100 * score.accuracy_toneless:8.2f}% "
-              f"{score.misaligned:>11} {speed:>11,.0f}")
+        system = make()
+        cells = []
+        chars = 0
+        elapsed = 0.0
+        for set_name, loaded in sets:
+            if loaded is None:
+                cells.append(f"{'n/a':>18}")
+                continue
+            errors: collections.Counter = collections.Counter()
+            score, n, t = run(system, loaded.utterances, errors)
+            all_errors[(name, set_name)] = errors
+            chars += n
+            elapsed += t
+            cells.append(f" {100 * score.accuracy:6.2f}% ({100 * score.accuracy_toneless:6.2f}%)".rjust(18))
+        speed = chars / elapsed if elapsed > 0 else float("inf")
+        print(f"{name:42}" + " ".join([""] + cells) + f" {speed:>11,.0f}")
 
-    if args.errors:
-        errs = all_errors["merrow convert"]
-        print(f"\n{args.errors} most frequent errors of merrow convert "
+    if model is not None:
+        print("(the context model is trained on A: its A columns are in-sample; "
+              "tools/train_context_model.py prints its cross-validated gain on A)")
+    ours = "merrow + context model (reference)" if model is not None else "merrow convert"
+    errs = all_errors.get((ours, "B"))
+    if args.errors and errs is not None:
+        print(f"\n{args.errors} most frequent errors of {ours} on B "
               f"({sum(errs.values())} in all; count, character, gold, ours):")
         for (ch, g, got), n in errs.most_common(args.errors):
             print(f"  {n:5}  {ch}  {g:8} {got}")

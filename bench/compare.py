@@ -71,7 +71,7 @@ def cold_start(runs=9):
 
 
 def corpora():
-    dev = hkcancor_gold.load("dev").utterances
+    dev = hkcancor_gold.load().utterances
     return {
         "HKCanCor dev": documents([u.text for u in dev]),
         "number-heavy": [synthetic.number_heavy_text(2000, seed=s) for s in range(100)],

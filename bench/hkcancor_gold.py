@@ -3,8 +3,8 @@
 HKCanCor (bundled with PyCantonese) is spoken Hong Kong Cantonese, segmented
 into words with Jyutping on each word. Its files are split by name: the files
 that sort in the first half are the development set, used to measure and tune
-the bundled data; the second half is reserved for independent evaluation and
-is read only when explicitly asked for (``split="eval"``).
+the bundled data. The second half is reserved for independent evaluation
+outside this repository: nothing here reads it.
 
 Romanisation is normalised on both sides in the same way (``normalise``):
 - lower case;
@@ -57,6 +57,7 @@ class Utterance:
     han: str  # the Han characters of the text, in order
     gold: Tuple[str, ...]  # one normalised syllable per Han character
     file: str
+    pos: Tuple[str, ...] = ()  # the corpus's part-of-speech tag of each Han character's word, lower case
 
 
 def corpus_dir() -> str:
@@ -68,16 +69,10 @@ def corpus_dir() -> str:
     return os.path.join(list(spec.submodule_search_locations)[0], "data", "hkcancor")
 
 
-def split_files(split: str = "dev") -> List[str]:
+def dev_files() -> List[str]:
+    """The development half: the files that sort first by name."""
     names = sorted(n for n in os.listdir(corpus_dir()) if n.endswith(".cha"))
-    half = len(names) // 2
-    if split == "dev":
-        chosen = names[:half]
-    elif split == "eval":
-        chosen = names[half:]
-    else:
-        raise ValueError(f"unknown split {split!r}")
-    return [os.path.join(corpus_dir(), n) for n in chosen]
+    return [os.path.join(corpus_dir(), n) for n in names[: len(names) // 2]]
 
 
 def _join_words(words: Sequence[str]) -> str:
@@ -96,12 +91,12 @@ class Loaded:
     unusable: int  # utterances whose gold does not give one syllable per Han character
 
 
-def load(split: str = "dev") -> Loaded:
-    """Utterances of one split that can be scored: no digits, and a gold
-    syllable for every Han character."""
+def load() -> Loaded:
+    """Utterances of the development half that can be scored: no digits, and
+    a gold syllable for every Han character."""
     from pycantonese import CHAT
 
-    files = split_files(split)
+    files = dev_files()
     utterances: List[Utterance] = []
     with_digits = unusable = 0
     for path in files:
@@ -116,6 +111,7 @@ def load(split: str = "dev") -> Loaded:
                 continue
             han: List[str] = []
             gold: List[str] = []
+            pos: List[str] = []
             ok = True
             for t in tokens:
                 chars = [ch for ch in (t.word or "") if is_han(ch)]
@@ -127,10 +123,11 @@ def load(split: str = "dev") -> Loaded:
                     break
                 han.extend(chars)
                 gold.extend(normalise(s) for s in syllables)
+                pos.extend([(t.pos or "").lower()] * len(chars))
             if not ok:
                 unusable += 1
                 continue
-            utterances.append(Utterance(text, "".join(han), tuple(gold), os.path.basename(path)))
+            utterances.append(Utterance(text, "".join(han), tuple(gold), os.path.basename(path), tuple(pos)))
     return Loaded(utterances, with_digits, unusable)
 
 

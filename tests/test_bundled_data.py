@@ -52,7 +52,8 @@ def test_every_sidecar_is_loaded_by_the_module(pipeline):
         ("唔該", "m4 goi1"),
         ("我哋", "ngo5 dei6"),
         ("嘢", "je5"),
-        ("嗰個", "go2 go3"),  # oral_hk
+        ("嗰個", "go2 go3"),  # changed tone
+        ("聽到", "teng1 dou2"),  # oral_hk
     ],
 )
 def test_well_known_words(pipeline, text, reading):
@@ -99,3 +100,24 @@ def test_detailed_and_plain_agree_on_bundled_data(pipeline):
     plain = pipeline.convert(text)
     detailed = " ".join(t[1] for t in pipeline.convert_detailed(text))
     assert plain == detailed
+
+
+def test_bundled_context_model_is_well_formed(tables):
+    # char_context.bin (tools/context_model.py): a bias, verb keys with empty
+    # values, and feature keys whose weights name only candidates of their
+    # character, as integers, within the key size a resolver's buffer holds.
+    model = cjyp.read(os.path.join(merrow.DATA_DIR, "char_context.bin"))
+    assert int(model["#bias"]) > 0
+    features = 0
+    for key, value in model.items():
+        assert len(key.encode("utf-8")) <= 64, key
+        if key[0] in "#v":
+            assert key == "#bias" or value == "", key
+            continue
+        assert key[0] in "LRBPNV" and is_han(key[1]), key
+        candidates = tables["char_candidates"][key[1]].split("|")
+        pieces = [piece.rpartition(" ") for piece in value.split("|")]
+        assert {r for r, _, _ in pieces} <= set(candidates) and len(pieces) >= 2, key
+        assert all(re.fullmatch(r"-?[0-9]+", w) for _, _, w in pieces), key
+        features += 1
+    assert features > 1000

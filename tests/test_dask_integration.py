@@ -47,7 +47,8 @@ def test_cluster_output_equals_single_process_conversion(tmp_path, client, conve
 
     for output, lines in zip(outputs, corpora.values()):
         assert read_lines(output) == converter.convert_batch(lines)
-    assert sorted(os.listdir(tmp_path / "out")) == ["forum.txt", "subtitles.txt"]
+    assert sorted(os.listdir(tmp_path / "out")) == [".merrow", "forum.txt", "subtitles.txt"]
+    assert not os.listdir(tmp_path / "out" / ".merrow" / "parts")
     # The work ran in the worker processes, which imported the package there.
     pids = client.run(os.getpid)
     assert len(pids) == 2 and os.getpid() not in pids.values()
@@ -93,3 +94,29 @@ def test_failed_partition_is_retried_by_the_cluster(tmp_path, client, make_data_
 
     assert os.path.exists(flaky.flag)
     assert read_lines(output) == Converter(flaky.data_dir).convert_batch(lines)
+
+
+def test_cluster_rerun_after_failure_and_edit_reuses_only_matching_parts(tmp_path, client, make_data_dir):
+    import cloudpickle
+
+    cloudpickle.register_pickle_by_value(sys.modules[__name__])
+    try:
+        flaky = FlakyConverter(make_data_dir(word=WORD, char=CHAR))
+        flaky.flag = str(tmp_path / "failed-once")
+        lines = corpus_lines(3_000, seed=13)
+        lines[2_600] = "MARKER"
+        source = write_corpus(tmp_path / "in.txt", lines)
+        out = tmp_path / "out"
+        with pytest.raises(RuntimeError, match="first attempt"):
+            convert_files([source], out, flaky, partition_lines=500, client=client, retries=0)
+        parts = os.listdir(out / ".merrow" / "parts" / "in.txt")
+        assert len(parts) == 5  # every partition but the failed one
+
+        lines[0] = "今日飲茶"  # the input changes before the rerun
+        write_corpus(source, lines)
+        [output] = convert_files([source], out, flaky, partition_lines=500, client=client)
+    finally:
+        cloudpickle.unregister_pickle_by_value(sys.modules[__name__])
+
+    assert read_lines(output) == Converter(flaky.data_dir).convert_batch(lines)
+    assert not os.listdir(out / ".merrow" / "parts")

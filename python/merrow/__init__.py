@@ -16,10 +16,15 @@ from typing import TYPE_CHECKING, Mapping, Optional
 if TYPE_CHECKING:
     from _merrow import PyPipeline
 
+    from .romanisation import jyutping_to_ipa, jyutping_to_yale, parse_jyutping
+
 from .converter import Converter
 from .corpus import convert_files
 
-__all__ = ["DATA_DIR", "Converter", "PyPipeline", "convert_files", "load"]
+__all__ = [
+    "DATA_DIR", "Converter", "PyPipeline", "convert_files", "jyutping_to_ipa", "jyutping_to_yale", "load",
+    "parse_jyutping",
+]
 
 DATA_DIR: str = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 
@@ -44,4 +49,10 @@ def __getattr__(name: str):
         from _merrow import PyPipeline
 
         return PyPipeline
+    # The romanisation tables, too, are built only when first asked for.
+    if name in ("jyutping_to_ipa", "jyutping_to_yale", "parse_jyutping"):
+        from . import romanisation
+
+        globals()[name] = value = getattr(romanisation, name)
+        return value
     raise AttributeError(f"module 'merrow' has no attribute {name!r}")

@@ -1,18 +1,41 @@
-"""Atomic file replacement: write a temporary file beside the target, then
-rename it over the target, so readers see the old file or the new one whole
-(a dictionary that a pipeline has mapped never changes under it)."""
+"""Atomic file replacement: write a temporary file, then rename it over the
+target, so readers see the old file or the new one whole (a dictionary that
+a pipeline has mapped never changes under it)."""
 
 from __future__ import annotations
 
 import os
-import tempfile
-from typing import Iterable, Union
+from typing import Iterable, Optional, Union
+
+TMP_SUFFIX = ".tmp"
 
 
-def write_atomically(path: Union[str, os.PathLike], chunks: Iterable[bytes]) -> None:
+def create_temporary(directory: str, name: str) -> "tuple[int, str]":
+    """Creates a new, empty hidden file `.<name>.<random>.tmp` in `directory`
+    and returns its descriptor and path.
+
+    Created with mode 0666 so that the umask applies, as for any file a user
+    writes (0644 under umask 022); O_EXCL keeps another writer's file safe.
+    """
+    flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_CLOEXEC", 0) | getattr(os, "O_BINARY", 0)
+    while True:
+        path = os.path.join(directory, f".{name}.{os.urandom(6).hex()}{TMP_SUFFIX}")
+        try:
+            return os.open(path, flags, 0o666), path
+        except FileExistsError:
+            continue
+
+
+def write_atomically(
+    path: Union[str, "os.PathLike[str]"], chunks: Iterable[bytes], tmp_dir: Optional[str] = None
+) -> None:
+    """Writes `chunks` to a temporary file in `tmp_dir` (by default beside
+    `path`; it must be on the same file system), syncs it and renames it to
+    `path`. On any failure the temporary file is removed and `path` is left
+    as it was."""
     path = os.fspath(path)
-    directory = os.path.dirname(path) or "."
-    fd, tmp = tempfile.mkstemp(prefix="." + os.path.basename(path) + ".", suffix=".tmp", dir=directory)
+    directory = tmp_dir if tmp_dir is not None else os.path.dirname(path) or "."
+    fd, tmp = create_temporary(directory, os.path.basename(path))
     try:
         with os.fdopen(fd, "wb") as f:
             for chunk in chunks:

@@ -28,11 +28,12 @@ def _as_bytes(value: Text) -> bytes:
     return value.encode("utf-8") if isinstance(value, str) else bytes(value)
 
 
-def encode(entries: Union[Mapping[Text, Text], Iterable[tuple]]) -> bytes:
+def encode(entries: Union[Mapping[Text, Text], Iterable[tuple]], index: bool = False) -> bytes:
     """Returns the bytes of a CJYP file holding `entries` (key -> value).
 
     Keys are sorted bytewise; a repeated key keeps its last value. Equal
-    values share their bytes in the pool.
+    values share their bytes in the pool. With `index`, the trie index of
+    `merrow.cjyp_index` follows the pool (every key must then be UTF-8).
     """
     items = entries.items() if isinstance(entries, Mapping) else entries
     table: dict[bytes, bytes] = {}
@@ -59,13 +60,19 @@ def encode(entries: Union[Mapping[Text, Text], Iterable[tuple]]) -> bytes:
         rows.append(ENTRY.pack(place(key), len(key), place(value), len(value)))
     if len(pool) > 0xFFFFFFFF:
         raise ValueError("string pool exceeds 4 GiB")
-    return HEADER.pack(MAGIC, VERSION, len(rows), len(pool)) + b"".join(rows) + bytes(pool)
+    data = HEADER.pack(MAGIC, VERSION, len(rows), len(pool)) + b"".join(rows) + bytes(pool)
+    if index:
+        from .cjyp_index import build_trailer
+
+        data += build_trailer(sorted(table), len(pool), len(data))
+    return data
 
 
-def write(path: Union[str, os.PathLike], entries) -> None:
+def write(path: Union[str, os.PathLike], entries, index: bool = False) -> None:
     """Writes a CJYP file atomically: a temporary file beside `path`, then a
-    rename, so a reader that has the old file mapped never sees it change."""
-    write_atomically(path, [encode(entries)])
+    rename, so a reader that has the old file mapped never sees it change.
+    With `index`, the table's trie index is written in the same file."""
+    write_atomically(path, [encode(entries, index=index)])
 
 
 def read(path: Union[str, os.PathLike]) -> dict[str, str]:

@@ -1,0 +1,67 @@
+// The trie index that a CJYP file may carry after its string pool (written
+// by merrow.cjyp_index): a double-array trie over dense character ids whose
+// terminal states hold the table's entry index. One walk over the text finds
+// every prefix that is a key, where the table itself needs a search per
+// prefix.
+//
+// Opening checks the trailer's header and the bounds of its arrays against
+// the bytes given, in constant time; a missing, malformed or foreign trailer
+// (built for another entry count or pool size) leaves the index invalid, and
+// the caller searches the table instead. Lookups never read outside those
+// bytes whatever they hold: every array index is checked against its
+// array's length, every transition against the check array, every entry
+// index against the entry count, and a walk takes at most one step per
+// character of its input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace merrow {
+
+class TrieIndex {
+public:
+    // The byte length of the longest matching prefix and its entry index.
+    struct Match {
+        std::size_t length;
+        std::uint64_t entry;
+    };
+
+    // No index: valid() is false.
+    TrieIndex() noexcept = default;
+    // The index in `tail` (the file's bytes after the pool, which must
+    // outlive it), for a table of `entry_count` entries and a pool of
+    // `pool_size` bytes.
+    TrieIndex(const unsigned char* tail, std::size_t length, std::uint64_t entry_count,
+              std::uint64_t pool_size) noexcept;
+
+    bool valid() const noexcept { return units_ != nullptr; }
+
+    // The longest prefix of `text` of at most `max_chars` characters that is
+    // a key, as MappedDict::longest_prefix_match finds it; nothing when no
+    // prefix is, or the index is invalid.
+    std::optional<Match> longest_prefix(std::string_view text, std::size_t max_chars) const noexcept;
+
+    // Entry index of the key `key`, as MappedDict::find gives it.
+    std::optional<std::uint64_t> find(std::string_view key) const noexcept;
+
+private:
+    std::uint32_t id_of(char32_t cp) const noexcept;
+    // The state reached from `state` on character `cp`, or nothing.
+    std::optional<std::uint32_t> step(std::uint32_t state, char32_t cp) const noexcept;
+    // The entry index that `state` holds, or nothing when it ends no key.
+    std::optional<std::uint64_t> entry_at(std::uint32_t state) const noexcept;
+
+    const unsigned char* block_index_ = nullptr;
+    const unsigned char* blocks_ = nullptr;
+    const unsigned char* units_ = nullptr;
+    std::uint64_t entry_count_ = 0;
+    std::uint32_t block_index_count_ = 0;
+    std::uint32_t block_count_ = 0;
+    std::uint32_t unit_count_ = 0;
+    std::uint32_t id_bytes_ = 0;
+};
+
+}  // namespace merrow

@@ -1,0 +1,142 @@
+"""The context model's features, its reference applier and its trainer, on
+hand-made tables and small synthetic examples (no corpus needed)."""
+
+import os
+import sys
+
+import pytest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+sys.path.insert(0, os.path.join(ROOT, "bench"))
+
+import context_model as cm  # noqa: E402
+import train_context_model as train  # noqa: E402
+from merrow import cjyp  # noqa: E402
+
+
+@pytest.mark.parametrize(
+    "tokens, i, verb, keys",
+    [
+        (["到"], 0, False, ["L到^", "R到$", "B到^$"]),
+        (["搵唔", "到", "佢"], 1, True, ["L到唔", "R到佢", "B到唔佢", "P到搵唔", "V到"]),
+        (["開", "會議", "，"], 0, False, ["L開^", "R開會", "B開^會", "N開會議"]),
+        # A neighbour that would make the key too long is not looked up.
+        (["x" * 70, "到"], 1, False, ["L到x", "R到$", "B到x$"]),
+    ],
+)
+def test_feature_keys(tokens, i, verb, keys):
+    assert cm.feature_keys(tokens, i, verb) == keys
+
+
+def test_weights_round_trip():
+    weights = {"dou2": 1250, "dou3": -400}
+    assert cm.parse_weights(cm.format_weights(weights)) == weights
+    assert cm.parse_weights("") == {}
+
+
+MODEL = {
+    cm.BIAS_KEY: "500",
+    "L到搵": "dou2 2000|dou3 -100",  # clearly dou2 after 搵
+    "L到去": "dou2 400|dou3 0",  # not enough to beat the rank-0 bonus
+    "R會$": "wui2 300|wui5 0",
+    "V會": "wui2 300",  # together with R: 600 > 500
+    "v開": "",
+}
+
+
+@pytest.mark.parametrize(
+    "tokens, i, candidates, chosen",
+    [
+        (["搵", "到"], 1, ["dou3", "dou2"], 1),
+        (["去", "到"], 1, ["dou3", "dou2"], 0),
+        (["到"], 0, ["dou3", "dou2"], 0),  # no feature found
+        (["開", "會"], 1, ["wui5", "wui2"], 1),  # verb and end of text
+        (["睇", "會"], 1, ["wui5", "wui2"], 0),  # end of text alone
+        (["搵", "到"], 1, ["dou3", "zzz"], 0),  # weights only for readings it lists
+    ],
+)
+def test_choose(tokens, i, candidates, chosen):
+    assert cm.ContextModel(MODEL).choose(tokens, i, candidates) == chosen
+
+
+def test_ties_keep_the_lower_rank():
+    model = cm.ContextModel({"L到搵": "dou2 100|dou3 100"})
+    assert model.choose(["搵", "到"], 1, ["dou3", "dou2"]) == 0
+
+
+def test_apply_reorders_only_what_it_may():
+    records = [
+        ("搵", ["wan2"], "yue", "certain", "rime"),
+        ("到", ["dou3", "dou2", "dou6"], "yue", "ranked", "tojyutping"),
+        ("，", ["，"], "punct", "certain", "passthrough"),
+        ("搵", ["wan2"], "yue", "certain", "rime"),
+        ("到", ["dou3", "dou2"], "yue", "certain", "user_dict"),  # user readings always win
+        ("搵到", ["wan2 dou2"], "yue", "certain", "tojyutping"),
+    ]
+    out = cm.ContextModel(MODEL).apply(records)
+    assert out[1] == ("到", ["dou2", "dou3", "dou6"], "yue", "ranked", "context")
+    assert out[:1] + out[2:] == records[:1] + records[2:]
+
+
+def example(char, candidates, gold, keys, fold=0, train_on=True):
+    return train.Example(char, tuple(candidates), gold, tuple(keys), fold, train_on)
+
+
+def synthetic_examples():
+    # 到 is dou2 after 搵 and dou3 elsewhere; 會 at the end is wui2.
+    out = []
+    for n in range(10):
+        out.append(example("到", ["dou3", "dou2"], 1, ["L到搵", "R到$"], n % 5))
+        out.append(example("到", ["dou3", "dou2"], 0, ["L到去", "R到$"], n % 5))
+        out.append(example("到", ["dou3", "dou2"], 0, ["L到去", "R到$"], n % 5))
+    return out
+
+
+CANDIDATES = {"到": ("dou3", "dou2"), "會": ("wui5", "wui2")}
+PARAMS = {"alpha": 1.0, "bias": 1.0, "dict_weight": 0.0, "min_count": 1}
+
+
+def test_trained_table_learns_the_context_and_nothing_else():
+    table = train.build_table(synthetic_examples(), {}, CANDIDATES, set(), PARAMS)
+    model = cm.ContextModel(table)
+    assert model.choose(["搵", "到"], 1, ["dou3", "dou2"]) == 1
+    assert model.choose(["去", "到"], 1, ["dou3", "dou2"]) == 0
+    assert model.choose(["佢", "到"], 1, ["dou3", "dou2"]) == 0
+    assert table[cm.BIAS_KEY] == "1000"
+
+
+def test_examples_not_learnt_from_leave_no_trace():
+    examples = synthetic_examples() + [example("到", ["dou3", "dou2"], 1, ["L到去"], 0, train_on=False)] * 50
+    assert train.build_table(examples, {}, CANDIDATES, set(), PARAMS) == \
+        train.build_table(synthetic_examples(), {}, CANDIDATES, set(), PARAMS)
+
+
+def test_dictionary_contexts_count_polyphonic_characters_inside_words():
+    words = [("搵到", "wan2 dou2"), ("到達", "dou3 daat6"), ("唔到", "m4")]  # the last is misaligned
+    counts = train.dictionary_contexts(words, CANDIDATES)
+    assert {k: dict(v) for k, v in counts.items()} == {"L到搵": {"dou2": 1.0}, "R到達": {"dou3": 1.0}}
+
+
+def test_weight_formula():
+    w = train.Weights({"L到搵": {"dou2": 3.0}}, {"到": {"dou2": 3.0, "dou3": 5.0}}, {}, CANDIDATES,
+                      alpha=1.0, dict_weight=0.0, min_count=2)
+    p_dou2, p_dou3 = 4 / 10, 6 / 10  # add-one prior
+    import math
+    assert w.of("L到搵") == pytest.approx({
+        "dou2": math.log((3 + p_dou2) / 4) - math.log(p_dou2),
+        "dou3": math.log(p_dou3 / 4) - math.log(p_dou3),
+    })
+    assert w.of("L到去") is None  # never seen: below min_count
+
+
+def test_cross_validation_finds_the_gain_on_held_out_folds():
+    results = train.cross_validate(synthetic_examples(), {}, CANDIDATES, log=lambda *a: None)
+    assert max(gain for gain, _ in results) == 10  # every 搵到 fixed on its held-out fold, nothing broken
+
+
+def test_model_file_is_byte_reproducible(tmp_path):
+    a, b = tmp_path / "a.bin", tmp_path / "b.bin"
+    cjyp.write(a, train.build_table(synthetic_examples(), {}, CANDIDATES, {"搵", "開"}, PARAMS))
+    cjyp.write(b, train.build_table(list(reversed(synthetic_examples())), {}, CANDIDATES, {"開", "搵"}, PARAMS))
+    assert a.read_bytes() == b.read_bytes()

@@ -1,0 +1,148 @@
+"""The context model for one-character tokens: its features, its file format
+and the reference applier.
+
+A one-character Han token with several candidate readings (a polyphonic
+character such as 到, 會 or 下) gets its reading chosen from its neighbours.
+The model only reorders the token's own candidates; it never adds a reading.
+
+File: "char_context.bin", a CJYP table (merrow.cjyp) keyed by feature.
+
+Keys are a one-byte ASCII kind, the token's character in UTF-8, then the
+kind's context; a key is at most MAX_KEY_BYTES bytes:
+
+    kind  context                                      example key
+    L     the character before the token, "^" at start   L到搵
+    R     the character after the token, "$" at end      R到佢
+    B     those two characters, before then after        B會次$
+    P     the previous token, when it has 2+ characters  P到搵唔
+    N     the next token, when it has 2+ characters      N會議題
+    V     nothing; looked up when the previous token is  V到
+          a verb-like word (a "v" key below)
+
+and two kinds that are not features:
+
+    v<word>   (empty value) the word is verb-like;
+    #bias     the integer bonus of the current rank-0 candidate.
+
+A feature's value lists weights for readings: "reading weight" pairs joined
+by "|", each weight a signed decimal integer (thousandths of a log-odds
+unit), e.g. "dou2 1250|dou3 -400". A reading a value does not list gets 0.
+
+Applying it to one token, candidates c0..ck (rank 0 first): score(cj) =
+bias if j == 0, else 0, plus the weights for cj of every feature key found.
+The highest score wins; ties keep the lower rank, so an empty model changes
+nothing. A winner other than c0 moves to the front with source "context".
+Only tokens of one Han character with at least two candidates are scored,
+never a user-dictionary reading; a context that would make the key longer
+than MAX_KEY_BYTES is not looked up. At most MAX_CANDIDATES candidates take
+part. So a resolver needs a fixed key buffer and at most 7 exact-key lookups
+per token (v, L, R, B, P, N, V), and no allocation.
+"""
+
+from __future__ import annotations
+
+import os
+from typing import Dict, List, Mapping, Optional, Sequence
+
+FILE_NAME = "char_context.bin"
+MAX_KEY_BYTES = 64
+MAX_CANDIDATES = 16
+START, END = "^", "$"
+BIAS_KEY = "#bias"
+SOURCE = "context"
+SCALE = 1000  # weights are stored in thousandths
+
+
+def is_han(ch: str) -> bool:
+    cp = ord(ch)
+    return (0x4E00 <= cp <= 0x9FFF or 0x3400 <= cp <= 0x4DBF
+            or 0x20000 <= cp <= 0x2A6DF or 0xF900 <= cp <= 0xFAFF)
+
+
+def fits(key: str) -> bool:
+    return len(key.encode("utf-8")) <= MAX_KEY_BYTES
+
+
+def feature_keys(tokens: Sequence[str], i: int, verb: bool) -> List[str]:
+    """The feature keys of token i (one character), in lookup order; ``verb``
+    says whether the previous token is a verb-like word."""
+    ch = tokens[i]
+    before = tokens[i - 1][-1] if i > 0 else START
+    after = tokens[i + 1][0] if i + 1 < len(tokens) else END
+    keys = ["L" + ch + before, "R" + ch + after, "B" + ch + before + after]
+    if i > 0 and len(tokens[i - 1]) > 1:
+        keys.append("P" + ch + tokens[i - 1])
+    if i + 1 < len(tokens) and len(tokens[i + 1]) > 1:
+        keys.append("N" + ch + tokens[i + 1])
+    if verb:
+        keys.append("V" + ch)
+    return [k for k in keys if fits(k)]
+
+
+def parse_weights(value: str) -> Dict[str, int]:
+    out: Dict[str, int] = {}
+    if not value:
+        return out
+    for piece in value.split("|"):
+        reading, _, weight = piece.rpartition(" ")
+        out[reading] = int(weight)
+    return out
+
+
+def format_weights(weights: Mapping[str, int]) -> str:
+    return "|".join(f"{r} {w}" for r, w in weights.items())
+
+
+class ContextModel:
+    """Reference applier over a model table (key -> value, as in the file)."""
+
+    def __init__(self, table: Mapping[str, str]):
+        self.table = table
+        self.bias = int(table.get(BIAS_KEY, "0") or 0)
+
+    @classmethod
+    def load(cls, path: str) -> "ContextModel":
+        from merrow import cjyp
+
+        return cls(cjyp.read(path))
+
+    def is_verb(self, token: str) -> bool:
+        return fits("v" + token) and ("v" + token) in self.table
+
+    def choose(self, tokens: Sequence[str], i: int, candidates: Sequence[str]) -> int:
+        """Index of the winning candidate of token i."""
+        n = min(len(candidates), MAX_CANDIDATES)
+        scores = [0] * n
+        scores[0] = self.bias
+        verb = i > 0 and self.is_verb(tokens[i - 1])
+        for key in feature_keys(tokens, i, verb):
+            value = self.table.get(key)
+            if value is None:
+                continue
+            weights = parse_weights(value)
+            for j in range(n):
+                scores[j] += weights.get(candidates[j], 0)
+        best = 0
+        for j in range(1, n):
+            if scores[j] > scores[best]:
+                best = j
+        return best
+
+    def apply(self, records: Sequence[tuple]) -> List[tuple]:
+        """``convert_candidates`` records of one text, with the model applied."""
+        tokens = [r[0] for r in records]
+        out = []
+        for i, (token, candidates, lang, confidence, source) in enumerate(records):
+            if len(token) == 1 and is_han(token) and len(candidates) > 1 and source != "user_dict":
+                j = self.choose(tokens, i, candidates)
+                if j:
+                    candidates = [candidates[j]] + [c for k, c in enumerate(candidates) if k != j]
+                    source = SOURCE
+            out.append((token, list(candidates), lang, confidence, source))
+        return out
+
+
+def find(data_dir: str) -> Optional[ContextModel]:
+    path = os.path.join(data_dir, FILE_NAME)
+    return ContextModel.load(path) if os.path.isfile(path) else None
+
