@@ -6,6 +6,8 @@
 #include "normalizer/tokenize.hpp"
 #include "pipeline/record_stream.hpp"
 #include "pipeline/token_memo.hpp"
+#include "pipeline/token_window.hpp"
+#include "segment/context_model.hpp"
 #include "segment/plain_reading.hpp"
 #include "segment/resolve.hpp"
 #include "text/char_class.hpp"
@@ -21,17 +23,40 @@ Label classify_lang(std::string_view token) noexcept {
 }
 
 
+namespace {
+
+// The reading the context model gives a one-character token in place of
+// its plain one, if it moves another candidate first; `view` is scratch.
+std::optional<std::string_view> context_reading(const Pipeline& p, const TokenRef& t, const Neighbours& around,
+                                                Resolution& view) {
+    resolve_token(p.tables(), p.user_dict(), t, view);
+    if (!view.is_list) return std::nullopt;
+    std::size_t rank = p.context()->choose(t.text, around, view.value);
+    if (rank == 0) return std::nullopt;
+    return ContextModel::piece(view.value, rank);
+}
+
+}  // namespace
+
 std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* ranges) {
     std::string out;
     if (text.empty()) return out;
     out.reserve(text.size() * 2);
     TokenMemo memo(text.size());  // token -> where its reading starts in `out`, and its length
+    Resolution view;
     bool first = true;
-    for_each_token(p.punc_norm(), p.word(), p.user_dict(), text, [&](const TokenRef& t) {
+    // `around` is given when a model is loaded; the tokens it reads depend
+    // on their neighbours and are not memoised.
+    auto piece = [&](const TokenRef& t, const Neighbours* around) {
         if (!first) out.push_back(' ');
         first = false;
         if (!t.han) {
             out.append(t.text);
+            return;
+        }
+        if (around != nullptr && ContextModel::reads(t.text)) {
+            if (auto reading = context_reading(p, t, *around, view)) out.append(*reading);
+            else plain_reading(out, t, p.word(), p.character(), p.user_dict());
             return;
         }
         if (const std::uint64_t* seen = memo.find(t.text)) {
@@ -42,7 +67,14 @@ std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* rang
         plain_reading(out, t, p.word(), p.character(), p.user_dict());
         std::size_t length = out.size() - start;
         if (start <= 0xFFFFFFFFu && length <= 0xFFFFFFFFu) memo.remember(t.text, (std::uint64_t(start) << 32) | length);
-    }, ranges);
+    };
+    if (p.context() != nullptr) {
+        for_each_token_around(p.punc_norm(), p.word(), p.user_dict(), text,
+                              [&](const TokenRef& t, const Neighbours& around) { piece(t, &around); }, ranges);
+    } else {
+        for_each_token(p.punc_norm(), p.word(), p.user_dict(), text, [&](const TokenRef& t) { piece(t, nullptr); },
+                       ranges);
+    }
     return out;
 }
 

@@ -9,14 +9,16 @@
 
 #include "common/result.hpp"
 #include "dict/dictionary_set.hpp"
+#include "segment/context_model.hpp"
 #include "user_dict/user_dict.hpp"
 
 namespace merrow {
 
 class Pipeline {
 public:
-    // Maps word.bin and char.bin (required) and the six optional sidecars
-    // found in data_dir. The error names the first required file that failed.
+    // Maps word.bin and char.bin (required), the six optional sidecars and
+    // the optional context model found in data_dir. The error names the
+    // first required file that failed.
     static Result<Pipeline> load(std::string_view data_dir, bool punc_norm, UserEntries user_dict);
 
     const DictionarySet& tables() const noexcept { return tables_; }
@@ -24,12 +26,18 @@ public:
     const MappedDict& character() const noexcept { return tables_.character; }
     const UserDict& user_dict() const noexcept { return user_dict_; }
     bool punc_norm() const noexcept { return punc_norm_; }
+    // The context model, or nullptr when the data directory has none.
+    const ContextModel* context() const noexcept { return context_ ? &*context_ : nullptr; }
 
 private:
-    Pipeline(DictionarySet tables, UserDict user_dict, bool punc_norm) noexcept
-        : tables_(std::move(tables)), user_dict_(std::move(user_dict)), punc_norm_(punc_norm) {}
+    Pipeline(DictionarySet tables, std::optional<ContextModel> context, UserDict user_dict, bool punc_norm) noexcept
+        : tables_(std::move(tables)),
+          context_(std::move(context)),
+          user_dict_(std::move(user_dict)),
+          punc_norm_(punc_norm) {}
 
     DictionarySet tables_;
+    std::optional<ContextModel> context_;
     UserDict user_dict_;
     bool punc_norm_;
 };

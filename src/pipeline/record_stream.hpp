@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "normalizer/tokenize.hpp"
@@ -11,6 +12,8 @@
 #include "pipeline/pipeline.hpp"
 #include "pipeline/record.hpp"
 #include "pipeline/token_memo.hpp"
+#include "pipeline/token_window.hpp"
+#include "segment/context_model.hpp"
 #include "segment/resolve.hpp"
 
 namespace merrow {
@@ -23,9 +26,14 @@ void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
     if (text.empty()) return;
     TokenMemo memo(text.size());  // token -> index of its first record
     Resolution view;
+    std::string reordered;  // candidates the context model put in another order
     std::size_t count = 0;
-    for_each_token(p.punc_norm(), p.word(), p.user_dict(), text, [&](const TokenRef& t) {
-        if (t.han) {
+    const ContextModel* model = p.context();
+    // `around` is given when a model is loaded. A token the model reads
+    // depends on its neighbours, so it is never copied from an earlier one.
+    auto record = [&](const TokenRef& t, const Neighbours* around) {
+        const bool in_context = around != nullptr && t.han && ContextModel::reads(t.text);
+        if (t.han && !in_context) {
             if (const std::uint64_t* seen = memo.find(t.text)) {
                 RecordRef repeat{t.text, Label::yue, {}, false, {}, {}, static_cast<std::size_t>(*seen)};
                 emit(static_cast<const RecordRef&>(repeat));
@@ -37,9 +45,24 @@ void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
         resolve_token(p.tables(), p.user_dict(), t, view);
         RecordRef record{t.text,          t.han ? Label::yue : classify_lang(t.text), view.value, view.is_list,
                          view.confidence, view.source,                          RecordRef::kNoEarlier};
+        if (in_context && view.is_list) {
+            if (std::size_t rank = model->choose(t.text, *around, view.value); rank != 0) {
+                reordered.clear();
+                ContextModel::promote(reordered, view.value, rank);
+                record.reading = reordered;
+                record.source = LabelText::of(Label::context);
+            }
+        }
         emit(static_cast<const RecordRef&>(record));
         ++count;
-    }, ranges);
+    };
+    if (model != nullptr) {
+        for_each_token_around(p.punc_norm(), p.word(), p.user_dict(), text,
+                              [&](const TokenRef& t, const Neighbours& around) { record(t, &around); }, ranges);
+    } else {
+        for_each_token(p.punc_norm(), p.word(), p.user_dict(), text,
+                       [&](const TokenRef& t) { record(t, nullptr); }, ranges);
+    }
 }
 
 }  // namespace merrow

@@ -1,0 +1,33 @@
+// The token stream with each token's neighbours, for readings that depend on
+// context: every token is visited once the next one is known.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "normalizer/tokenize.hpp"
+#include "segment/context_model.hpp"
+
+namespace merrow {
+
+// Calls visit(TokenRef, Neighbours) for every token of `text`, in order, as
+// for_each_token does. The views stay valid during each call only.
+template <class Visit>
+void for_each_token_around(bool punc_norm, const MappedDict& word, const UserDict& user_dict, std::string_view text,
+                           Visit&& visit, PrefixRanges* ranges = nullptr) {
+    std::string storage;
+    std::string_view expanded = normalize_text(punc_norm, text, storage);
+    std::optional<TokenRef> pending;
+    std::string_view before;
+    for_each_run_token(expanded, word, user_dict, [&](const TokenRef& t) {
+        if (pending) {
+            visit(static_cast<const TokenRef&>(*pending), Neighbours{before, t.text});
+            before = pending->text;
+        }
+        pending = t;
+    }, ranges);
+    if (pending) visit(static_cast<const TokenRef&>(*pending), Neighbours{before, {}});
+}
+
+}  // namespace merrow

@@ -1,0 +1,183 @@
+#include "segment/context_model.hpp"
+
+#include <array>
+
+#include "text/utf8.hpp"
+
+namespace merrow {
+namespace {
+
+// Weights are thousandths of a log-odds unit; anything this large is no
+// weight the trainer writes, and bounding it keeps every sum in range.
+constexpr std::int64_t kMaxWeight = std::int64_t(1) << 50;
+
+// A signed decimal integer, the whole of `s`; nothing otherwise.
+std::optional<std::int64_t> parse_int(std::string_view s) noexcept {
+    bool negative = false;
+    if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+        negative = s[0] == '-';
+        s.remove_prefix(1);
+    }
+    if (s.empty()) return std::nullopt;
+    std::int64_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+        if (v > kMaxWeight) return std::nullopt;
+    }
+    return negative ? -v : v;
+}
+
+// A key assembled in a fixed buffer; one that would not fit is never looked
+// up (the trainer writes no such key).
+class Key {
+public:
+    Key(char kind, std::string_view ch) noexcept {
+        add(std::string_view(&kind, 1));
+        add(ch);
+    }
+    Key& add(std::string_view s) noexcept {
+        if (s.size() > ContextModel::kMaxKeyBytes - size_) {
+            fits_ = false;
+        } else if (fits_) {
+            s.copy(buffer_.data() + size_, s.size());
+            size_ += s.size();
+        }
+        return *this;
+    }
+    std::optional<std::string_view> view() const noexcept {
+        if (!fits_) return std::nullopt;
+        return std::string_view(buffer_.data(), size_);
+    }
+
+private:
+    std::array<char, ContextModel::kMaxKeyBytes> buffer_;
+    std::size_t size_ = 0;
+    bool fits_ = true;
+};
+
+std::string_view first_char(std::string_view s) noexcept { return s.substr(0, utf8::char_length(s, 0)); }
+
+std::string_view last_char(std::string_view s) noexcept {
+    std::size_t i = s.size() - 1;
+    while (i > 0 && utf8::is_continuation(static_cast<unsigned char>(s[i]))) --i;
+    return s.substr(i);
+}
+
+bool several_chars(std::string_view s) noexcept { return !s.empty() && utf8::char_length(s, 0) < s.size(); }
+
+// The pieces of a candidates value, at most kMaxCandidates of them.
+struct Pieces {
+    std::array<std::string_view, ContextModel::kMaxCandidates> items;
+    std::size_t count = 0;
+
+    explicit Pieces(std::string_view value) noexcept {
+        for (;;) {
+            std::size_t bar = value.find('|');
+            items[count++] = value.substr(0, bar);
+            if (bar == std::string_view::npos || count == items.size()) return;
+            value.remove_prefix(bar + 1);
+        }
+    }
+};
+
+using Scores = std::array<std::int64_t, ContextModel::kMaxCandidates>;
+
+// Adds a feature's weights to the scores of the candidates it names. A
+// reading listed twice counts with its last weight; a value that does not
+// parse is left out whole.
+void add_weights(std::string_view value, const Pieces& candidates, Scores& scores) noexcept {
+    if (value.empty()) return;
+    Scores weights{};
+    for (;;) {
+        std::size_t bar = value.find('|');
+        std::string_view pair = value.substr(0, bar);
+        std::size_t space = pair.rfind(' ');
+        std::string_view reading = space == std::string_view::npos ? std::string_view() : pair.substr(0, space);
+        auto weight = parse_int(space == std::string_view::npos ? pair : pair.substr(space + 1));
+        if (!weight) return;
+        for (std::size_t j = 0; j < candidates.count; ++j) {
+            if (candidates.items[j] == reading) weights[j] = *weight;
+        }
+        if (bar == std::string_view::npos) break;
+        value.remove_prefix(bar + 1);
+    }
+    for (std::size_t j = 0; j < candidates.count; ++j) scores[j] += weights[j];
+}
+
+}  // namespace
+
+bool ContextModel::reads(std::string_view token) noexcept {
+    return !token.empty() && utf8::char_length(token, 0) == token.size();
+}
+
+std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
+    std::string path(data_dir);
+    if (!path.empty() && path.back() != '/') path.push_back('/');
+    path.append(kFileName);
+    auto table = MappedDict::open(path);
+    if (!table) return std::nullopt;
+    std::int64_t bias = 0;
+    if (auto value = table.value().get("#bias"); value && !value->empty()) {
+        auto parsed = parse_int(*value);
+        if (!parsed) return std::nullopt;
+        bias = *parsed;
+    }
+    return ContextModel(std::move(table).value(), bias);
+}
+
+std::size_t ContextModel::choose(std::string_view token, const Neighbours& around,
+                                 std::string_view candidates) const noexcept {
+    Pieces pieces(candidates);
+    if (pieces.count < 2 || token.empty()) return 0;
+    Scores scores{};
+    scores[0] = bias_;
+    const std::string_view before = around.before.empty() ? std::string_view("^") : last_char(around.before);
+    const std::string_view after = around.after.empty() ? std::string_view("$") : first_char(around.after);
+    auto feature = [&](const Key& key) {
+        if (auto k = key.view()) {
+            if (auto value = table_.get(*k)) add_weights(*value, pieces, scores);
+        }
+    };
+    feature(Key('L', token).add(before));
+    feature(Key('R', token).add(after));
+    feature(Key('B', token).add(before).add(after));
+    if (several_chars(around.before)) feature(Key('P', token).add(around.before));
+    if (several_chars(around.after)) feature(Key('N', token).add(around.after));
+    if (!around.before.empty()) {
+        auto verb = Key('v', around.before).view();
+        if (verb && table_.get(*verb)) feature(Key('V', token));
+    }
+    std::size_t best = 0;
+    for (std::size_t j = 1; j < pieces.count; ++j) {
+        if (scores[j] > scores[best]) best = j;
+    }
+    return best;
+}
+
+std::string_view ContextModel::piece(std::string_view candidates, std::size_t rank) noexcept {
+    for (; rank > 0; --rank) {
+        std::size_t bar = candidates.find('|');
+        if (bar == std::string_view::npos) return {};
+        candidates.remove_prefix(bar + 1);
+    }
+    return candidates.substr(0, candidates.find('|'));
+}
+
+void ContextModel::promote(std::string& out, std::string_view candidates, std::size_t rank) {
+    std::string_view winner = piece(candidates, rank);
+    out.append(winner);
+    std::size_t at = 0;
+    for (std::size_t j = 0;; ++j) {
+        std::size_t bar = candidates.find('|', at);
+        std::size_t end = bar == std::string_view::npos ? candidates.size() : bar;
+        if (j != rank) {
+            out.push_back('|');
+            out.append(candidates.substr(at, end - at));
+        }
+        if (bar == std::string_view::npos) return;
+        at = bar + 1;
+    }
+}
+
+}  // namespace merrow

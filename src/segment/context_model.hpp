@@ -1,0 +1,65 @@
+// The context model for one-character tokens (char_context.bin, trained by
+// tools/train_context_model.py): reorders the candidate readings of a
+// polyphonic character from its neighbours. It only chooses among the
+// token's own candidates; it never adds a reading.
+//
+// The file is a CJYP table keyed by feature: a kind byte, the token's
+// character, then the kind's context (L: the character before, "^" at the
+// start; R: the character after, "$" at the end; B: both; P, N: the previous
+// or next token when it has two or more characters; V: nothing, looked up
+// when the previous token is verb-like, i.e. "v<token>" is a key). A feature's
+// value lists "reading weight" pairs joined by '|'; "#bias" holds the bonus
+// of the rank-0 candidate. The highest total wins, ties keep the lower rank.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "dict/lookup/mapped_dict.hpp"
+
+namespace merrow {
+
+// The tokens around one token of a text; empty at the text's edges (tokens
+// are never empty).
+struct Neighbours {
+    std::string_view before;
+    std::string_view after;
+};
+
+class ContextModel {
+public:
+    static constexpr std::string_view kFileName = "char_context.bin";
+    // Longest key looked up: the size of the key buffer.
+    static constexpr std::size_t kMaxKeyBytes = 64;
+    // Candidates beyond this many take no part.
+    static constexpr std::size_t kMaxCandidates = 16;
+
+    // Whether the model reads `token`: one character (its caller also wants
+    // a Han token with a list of candidates not from the user dictionary).
+    static bool reads(std::string_view token) noexcept;
+
+    // The model of `data_dir`; nothing when the file is missing, is no CJYP
+    // table, or its bias is no integer.
+    static std::optional<ContextModel> open(std::string_view data_dir);
+
+    // The rank of the candidate that wins for the one-character `token`,
+    // given the candidates value (readings joined by '|') and the
+    // neighbours; 0 keeps the order. At most 7 lookups, no allocation.
+    std::size_t choose(std::string_view token, const Neighbours& around, std::string_view candidates) const noexcept;
+
+    // Appends `candidates` with its piece `rank` moved to the front.
+    static void promote(std::string& out, std::string_view candidates, std::size_t rank);
+    // The piece `rank` of a candidates value.
+    static std::string_view piece(std::string_view candidates, std::size_t rank) noexcept;
+
+private:
+    ContextModel(MappedDict table, std::int64_t bias) noexcept : table_(std::move(table)), bias_(bias) {}
+
+    MappedDict table_;
+    std::int64_t bias_;
+};
+
+}  // namespace merrow
