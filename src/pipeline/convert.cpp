@@ -25,15 +25,30 @@ Label classify_lang(std::string_view token) noexcept {
 
 namespace {
 
+// The candidates value the model would reorder for a one-character token:
+// resolve_token's choice among the user dictionary, the word files and
+// char_candidates.bin, without its labels; nothing when that is one reading.
+std::optional<std::string_view> context_candidates(const Pipeline& p, const TokenRef& t) noexcept {
+    if (!p.user_dict().empty() && p.user_dict().get(t.text)) return std::nullopt;
+    const DictionarySet& tables = p.tables();
+    auto list = [&](const std::optional<MappedDict>& table) -> std::optional<std::string_view> {
+        if (!table) return std::nullopt;
+        auto entry = table->find(t.text, t.ranges);
+        return entry ? table->value_at(*entry) : std::nullopt;
+    };
+    if (auto value = list(tables.word_candidates)) return value;
+    if (t.word_entry && tables.word.value_at(*t.word_entry)) return std::nullopt;
+    return list(tables.char_candidates);
+}
+
 // The reading the context model gives a one-character token in place of
-// its plain one, if it moves another candidate first; `view` is scratch.
-std::optional<std::string_view> context_reading(const Pipeline& p, const TokenRef& t, const Neighbours& around,
-                                                Resolution& view) {
-    resolve_token(p.tables(), p.user_dict(), t, view);
-    if (!view.is_list) return std::nullopt;
-    std::size_t rank = p.context()->choose(t.text, around, view.value);
+// its plain one, if it moves another candidate first.
+std::optional<std::string_view> context_reading(const Pipeline& p, const TokenRef& t, const Neighbours& around) {
+    auto candidates = context_candidates(p, t);
+    if (!candidates) return std::nullopt;
+    std::size_t rank = p.context()->choose(t.text, around, *candidates, t.ranges);
     if (rank == 0) return std::nullopt;
-    return ContextModel::piece(view.value, rank);
+    return ContextModel::piece(*candidates, rank);
 }
 
 }  // namespace
@@ -43,10 +58,9 @@ std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* rang
     if (text.empty()) return out;
     out.reserve(text.size() * 2);
     TokenMemo memo(text.size());  // token -> where its reading starts in `out`, and its length
-    Resolution view;
     bool first = true;
-    // `around` is given when a model is loaded; the tokens it reads depend
-    // on their neighbours and are not memoised.
+    // `around` is given when a model is loaded. Where it moves a candidate
+    // first, the reading depends on the neighbours and is not memoised.
     auto piece = [&](const TokenRef& t, const Neighbours* around) {
         if (!first) out.push_back(' ');
         first = false;
@@ -55,9 +69,10 @@ std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* rang
             return;
         }
         if (around != nullptr && ContextModel::reads(t.text)) {
-            if (auto reading = context_reading(p, t, *around, view)) out.append(*reading);
-            else plain_reading(out, t, p.word(), p.character(), p.user_dict());
-            return;
+            if (auto reading = context_reading(p, t, *around)) {
+                out.append(*reading);
+                return;
+            }
         }
         if (const std::uint64_t* seen = memo.find(t.text)) {
             out.append(out, *seen >> 32, *seen & 0xFFFFFFFFu);

@@ -46,7 +46,7 @@ void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
         RecordRef record{t.text,          t.han ? Label::yue : classify_lang(t.text), view.value, view.is_list,
                          view.confidence, view.source,                          RecordRef::kNoEarlier};
         if (in_context && view.is_list) {
-            if (std::size_t rank = model->choose(t.text, *around, view.value); rank != 0) {
+            if (std::size_t rank = model->choose(t.text, *around, view.value, t.ranges); rank != 0) {
                 reordered.clear();
                 ContextModel::promote(reordered, view.value, rank);
                 record.reading = reordered;

@@ -27,7 +27,12 @@ void for_each_token_around(bool punc_norm, const MappedDict& word, const UserDic
         }
         pending = t;
     }, ranges);
-    if (pending) visit(static_cast<const TokenRef&>(*pending), Neighbours{before, {}});
+    if (pending) {
+        // The run split's own memo of key ranges ended with it: the last
+        // token searches through the caller's memo, or none.
+        pending->ranges = ranges;
+        visit(static_cast<const TokenRef&>(*pending), Neighbours{before, {}});
+    }
 }
 
 }  // namespace merrow

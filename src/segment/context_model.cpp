@@ -126,8 +126,21 @@ std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
     return ContextModel(std::move(table).value(), bias);
 }
 
-std::size_t ContextModel::choose(std::string_view token, const Neighbours& around,
-                                 std::string_view candidates) const noexcept {
+// Keys share their kind and character with many others: through the memo,
+// the range of those two is remembered and only the rest is searched.
+std::optional<std::string_view> ContextModel::lookup(std::string_view key, PrefixRanges* ranges) const noexcept {
+    if (index_.valid()) {
+        auto entry = index_.find(key);
+        return entry ? table_.value_at(*entry) : std::nullopt;
+    }
+    if (ranges == nullptr) return table_.get(key);
+    auto match = table_.longest_prefix(key, kMaxKeyBytes, ranges);
+    if (!match || match->length != key.size()) return std::nullopt;
+    return table_.value_at(match->entry);
+}
+
+std::size_t ContextModel::choose(std::string_view token, const Neighbours& around, std::string_view candidates,
+                                 PrefixRanges* ranges) const noexcept {
     Pieces pieces(candidates);
     if (pieces.count < 2 || token.empty()) return 0;
     Scores scores{};
@@ -136,7 +149,7 @@ std::size_t ContextModel::choose(std::string_view token, const Neighbours& aroun
     const std::string_view after = around.after.empty() ? std::string_view("$") : first_char(around.after);
     auto feature = [&](const Key& key) {
         if (auto k = key.view()) {
-            if (auto value = table_.get(*k)) add_weights(*value, pieces, scores);
+            if (auto value = lookup(*k, ranges)) add_weights(*value, pieces, scores);
         }
     };
     feature(Key('L', token).add(before));
@@ -146,7 +159,7 @@ std::size_t ContextModel::choose(std::string_view token, const Neighbours& aroun
     if (several_chars(around.after)) feature(Key('N', token).add(around.after));
     if (!around.before.empty()) {
         auto verb = Key('v', around.before).view();
-        if (verb && table_.get(*verb)) feature(Key('V', token));
+        if (verb && lookup(*verb, ranges)) feature(Key('V', token));
     }
     std::size_t best = 0;
     for (std::size_t j = 1; j < pieces.count; ++j) {

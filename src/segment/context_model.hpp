@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "dict/index/trie_index.hpp"
 #include "dict/lookup/mapped_dict.hpp"
 
 namespace merrow {
@@ -47,8 +48,11 @@ public:
 
     // The rank of the candidate that wins for the one-character `token`,
     // given the candidates value (readings joined by '|') and the
-    // neighbours; 0 keeps the order. At most 7 lookups, no allocation.
-    std::size_t choose(std::string_view token, const Neighbours& around, std::string_view candidates) const noexcept;
+    // neighbours; 0 keeps the order. At most 7 lookups, no allocation; with
+    // the conversion's memo of key ranges, a feature kind and character seen
+    // before in the text need no search over the whole table.
+    std::size_t choose(std::string_view token, const Neighbours& around, std::string_view candidates,
+                       PrefixRanges* ranges = nullptr) const noexcept;
 
     // Appends `candidates` with its piece `rank` moved to the front.
     static void promote(std::string& out, std::string_view candidates, std::size_t rank);
@@ -56,9 +60,17 @@ public:
     static std::string_view piece(std::string_view candidates, std::size_t rank) noexcept;
 
 private:
-    ContextModel(MappedDict table, std::int64_t bias) noexcept : table_(std::move(table)), bias_(bias) {}
+    std::optional<std::string_view> lookup(std::string_view key, PrefixRanges* ranges) const noexcept;
+
+    ContextModel(MappedDict table, std::int64_t bias) noexcept : table_(std::move(table)), bias_(bias) {
+        MappedDict::Trailer t = table_.trailer();
+        index_ = TrieIndex(t.bytes, t.size, t.entry_count, t.pool_size);
+    }
 
     MappedDict table_;
+    // The file's trie index, when it carries a valid one: a lookup walks the
+    // key's few characters instead of bisecting the table.
+    TrieIndex index_;
     std::int64_t bias_;
 };
 

@@ -92,6 +92,13 @@ MappedDict::MappedDict(void* mapping, std::size_t length, std::uint64_t entry_co
     pool_ = entries_ + kEntrySize * entry_count;
 }
 
+MappedDict::Trailer MappedDict::trailer() const noexcept {
+    const auto* start = static_cast<const unsigned char*>(mapping_);
+    const std::size_t pool_end = static_cast<std::size_t>(pool_ - start) + pool_size_;
+    if (mapping_ == nullptr || pool_size_ > length_ || pool_end > length_) return Trailer{nullptr, 0, entry_count_, 0};
+    return Trailer{start + pool_end, length_ - pool_end, entry_count_, pool_size_};
+}
+
 MappedDict::MappedDict(MappedDict&& other) noexcept
     : mapping_(other.mapping_),
       length_(other.length_),

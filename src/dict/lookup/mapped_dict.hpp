@@ -51,6 +51,16 @@ public:
     // with the checks of get().
     std::optional<std::string_view> value_at(std::uint64_t index) const noexcept;
 
+    // The file's bytes after the string pool (where a trie index may ride),
+    // with the table's counts that an index must have been built for.
+    struct Trailer {
+        const unsigned char* bytes;
+        std::size_t size;
+        std::uint64_t entry_count;
+        std::uint64_t pool_size;
+    };
+    Trailer trailer() const noexcept;
+
 private:
     MappedDict(void* mapping, std::size_t length, std::uint64_t entry_count, std::uint64_t pool_size) noexcept;
 
