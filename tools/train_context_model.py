@@ -312,7 +312,7 @@ def main(argv=None) -> int:
         params = chosen
     params["min_count"] = int(params["min_count"])
     table = build_table(examples, dict_counts, candidates, verbs, params)
-    cjyp.write(out, table)
+    cjyp.write(out, table, index=True)  # the engine walks its trie instead of bisecting
     os.chmod(out, 0o644)
     print(f"wrote {out}: {len(table)} entries, {os.path.getsize(out):,} bytes")
     return 0
