@@ -11,8 +11,9 @@ B is the words.hk example sentences, read at run time from outside the
 repository (set MERROW_DEV_DATA to its directory if it is not found).
 
 Systems, all on the same utterance texts:
-- merrow convert: the plain output of `PyPipeline.convert`;
-- merrow detailed: the rank-0 reading of `PyPipeline.convert_detailed`;
+- merrow convert, without and with the context model: the plain output of
+  `PyPipeline.convert` on the data directory without char_context.bin (a
+  temporary copy) and as it is, where the engine applies the model;
 - ToJyutping (`tojyutping`): `get_jyutping_list`;
 - PyCantonese (`pycantonese`): `characters_to_jyutping`. Its readings are
   built from HKCanCor itself, so it is reported but is no target.
@@ -24,7 +25,10 @@ character of the token; an utterance whose syllables do not align counts as
 wholly wrong. Romanisation is normalised on both sides in the same way: the
 ng-/null initial merger (ngaam1 = aam1, ngo5 = o5) and the old spelling
 "yu" for "jyu"; see hkcancor_gold.normalise. Accuracy is reported with and
-without tones, with characters per second over the same texts.
+without tones, with characters per second over the same texts. Below the
+table: the model file's size, and the speed of `convert` with the model as a
+share of its speed without it, on A's texts joined into documents and one
+sentence per call (bench/compare.py's interleaved rounds, in this run).
 
 HKCanCor's second half is reserved for independent evaluation outside this
 repository; nothing here reads it.
@@ -35,7 +39,9 @@ from __future__ import annotations
 import argparse
 import collections
 import os
+import shutil
 import sys
+import tempfile
 import time
 from typing import Callable, Dict, List, Optional, Sequence, Tuple
 
@@ -100,26 +106,6 @@ def _split_plain(plain: str, detailed) -> Optional[List[Optional[str]]]:
     return align_tokens(pairs)
 
 
-def merrow_detailed(pipeline) -> System:
-    def align(texts, detailed):
-        return [align_tokens([(t[0], t[1]) for t in tokens]) for tokens in detailed]
-
-    return pipeline.convert_detailed_batch, align
-
-
-def merrow_context(pipeline, model) -> System:
-    """Rank 0 after the context model, applied by the reference applier
-    (tools/context_model.py) to the candidates flavour."""
-
-    def call(texts):
-        return [model.apply(records) for records in pipeline.convert_candidates_batch(texts)]
-
-    def align(texts, records):
-        return [align_tokens([(t[0], t[1][0]) for t in tokens]) for tokens in records]
-
-    return call, align
-
-
 def tojyutping() -> System:
     import ToJyutping
 
@@ -163,34 +149,52 @@ def load_sets() -> List[Tuple[str, Optional[gold.Loaded]]]:
     return sets
 
 
+WITH_MODEL = "merrow convert, context model"
+
+
+def speed_ratios(with_model, without_model, texts: List[str]) -> Dict[str, float]:
+    """convert's characters per second with the model over those without it,
+    in interleaved rounds (bench/compare.py), on documents and sentences."""
+    import compare
+
+    out = {}
+    for name, docs in (("documents", compare.documents(texts)), ("sentences", texts)):
+        found = compare.rates([("with", compare.each(with_model.convert)),
+                               ("without", compare.each(without_model.convert))], docs)
+        out[name] = found["with"] / found["without"]
+    return out
+
+
 def main(argv=None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--errors", type=int, default=20, help="list the N most frequent errors of ours on B")
     parser.add_argument("--data-dir", help="dictionary directory (default: the bundled data)")
     parser.add_argument("--skip-peers", action="store_true", help="measure only merrow")
-    parser.add_argument("--model", help="context model file (default: char_context.bin in the data "
-                        "directory, when present)")
     args = parser.parse_args(argv)
 
     import merrow
     from _merrow import PyPipeline
 
-    pipeline = PyPipeline(data_dir=args.data_dir) if args.data_dir else merrow.load()
+    data_dir = args.data_dir or merrow.DATA_DIR
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tools"))
     import context_model
 
-    model_path = args.model or os.path.join(args.data_dir or merrow.DATA_DIR, context_model.FILE_NAME)
-    model = context_model.ContextModel.load(model_path) if os.path.isfile(model_path) else None
-    if model is not None:
+    model_path = os.path.join(data_dir, context_model.FILE_NAME)
+    has_model = os.path.isfile(model_path)
+    scratch = tempfile.TemporaryDirectory()
+    without_dir = os.path.join(scratch.name, "data")
+    shutil.copytree(data_dir, without_dir)
+    if has_model:
+        os.remove(os.path.join(without_dir, context_model.FILE_NAME))
         print(f"context model: {model_path}, {os.path.getsize(model_path):,} bytes")
+    with_model = PyPipeline(data_dir=data_dir)
+    without_model = PyPipeline(data_dir=without_dir)
     sets = load_sets()
 
-    systems: List[Tuple[str, Callable[[], System]]] = [
-        ("merrow convert", lambda: merrow_convert(pipeline)),
-        ("merrow detailed rank-0", lambda: merrow_detailed(pipeline)),
-    ]
-    if model is not None:
-        systems.append(("merrow + context model (reference)", lambda: merrow_context(pipeline, model)))
+    systems: List[Tuple[str, Callable[[], System]]] = [("merrow convert, no context model",
+                                                         lambda: merrow_convert(without_model))]
+    if has_model:
+        systems.append((WITH_MODEL, lambda: merrow_convert(with_model)))
     if not args.skip_peers:
         systems += [("ToJyutping 3.2.0", tojyutping), ("PyCantonese 5.0.0 (built from HKCanCor)", pycantonese)]
 
@@ -215,10 +219,15 @@ def main(argv=None) -> int:
         speed = chars / elapsed if elapsed > 0 else float("inf")
         print(f"{name:42}" + " ".join([""] + cells) + f" {speed:>11,.0f}")
 
-    if model is not None:
+    if has_model:
         print("(the context model is trained on A: its A columns are in-sample; "
               "tools/train_context_model.py prints its cross-validated gain on A)")
-    ours = "merrow + context model (reference)" if model is not None else "merrow convert"
+        print(f"context model file: {os.path.getsize(model_path):,} bytes")
+        a = dict(sets)["A raw"]
+        if a is not None:
+            for name, ratio in speed_ratios(with_model, without_model, [u.text for u in a.utterances]).items():
+                print(f"convert speed with the model / without it, {name}: {ratio:.2f}")
+    ours = WITH_MODEL if has_model else "merrow convert, no context model"
     errs = all_errors.get((ours, "B"))
     if args.errors and errs is not None:
         print(f"\n{args.errors} most frequent errors of {ours} on B "

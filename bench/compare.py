@@ -4,15 +4,19 @@ the same text, in one process and one run; then, in fresh processes, the cold
 start (import, construction, first conversion) and resident memory.
 
 Texts: the HKCanCor development half (bundled with PyCantonese) joined into
-documents of 50 utterances, and a number-heavy text (prices, dates,
-measurements, percentages). Peers: pip install '.[bench]'.
+documents of 50 utterances and one sentence per call, and a number-heavy text
+(prices, dates, measurements, percentages). `convert` runs with the bundled
+context model and, from a copy of the data without char_context.bin, without
+it; the ratio of the two is printed. Peers: pip install '.[bench]'.
 """
 
 import gc
 import os
+import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -20,6 +24,9 @@ import hkcancor_gold  # noqa: E402
 import synthetic  # noqa: E402
 
 import merrow  # noqa: E402
+from _merrow import PyPipeline  # noqa: E402
+
+MODEL_FILE = "char_context.bin"
 
 # Rounds per runner. The machine is shared and a round can be slowed by
 # half by outside load: the fastest of many rounds is the stable figure.
@@ -74,6 +81,7 @@ def corpora():
     dev = hkcancor_gold.load().utterances
     return {
         "HKCanCor dev": documents([u.text for u in dev]),
+        "HKCanCor dev, one sentence per call": [u.text for u in dev],
         "number-heavy": [synthetic.number_heavy_text(2000, seed=s) for s in range(100)],
     }
 
@@ -96,8 +104,15 @@ def main():
     gc.collect()
     gc.freeze()
     p = merrow.load()
+    scratch = tempfile.TemporaryDirectory()
+    without = os.path.join(scratch.name, "data")
+    shutil.copytree(merrow.DATA_DIR, without)
+    if os.path.exists(os.path.join(without, MODEL_FILE)):
+        os.remove(os.path.join(without, MODEL_FILE))
+    p0 = PyPipeline(data_dir=without)
     runners = [
         ("merrow convert", each(p.convert)),
+        ("merrow convert, no context model", each(p0.convert)),
         ("merrow convert_detailed", each(p.convert_detailed)),
         ("merrow convert_candidates", each(p.convert_candidates)),
         ("merrow convert_batch", p.convert_batch),
@@ -115,6 +130,8 @@ def main():
         for label, r in found.items():
             print(f"  {label:<36} {r / 1e6:>10.2f} {r / base:>13.2f}")
         print(f"  convert_batch / convert (one thread): {found['merrow convert_batch'] / found['merrow convert']:.2f}")
+        print(f"  convert with / without the context model: "
+              f"{found['merrow convert'] / found['merrow convert, no context model']:.2f}")
 
     elapsed, rss = cold_start()
     print(f"\ncold start (import + construction + first conversion, fresh process, page cache warm): "
