@@ -158,8 +158,8 @@ std::size_t ContextModel::choose(std::string_view token, const Neighbours& aroun
     if (several_chars(around.before)) feature(Key('P', token).add(around.before));
     if (several_chars(around.after)) feature(Key('N', token).add(around.after));
     if (!around.before.empty()) {
-        auto verb = Key('v', around.before).view();
-        if (verb && lookup(*verb, ranges)) feature(Key('V', token));
+        const Key verb('v', around.before);
+        if (auto key = verb.view(); key && lookup(*key, ranges)) feature(Key('V', token));
     }
     std::size_t best = 0;
     for (std::size_t j = 1; j < pieces.count; ++j) {
