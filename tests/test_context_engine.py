@@ -43,23 +43,24 @@ MODEL = {
 }
 
 
-def write_model(path, table):
+def write_model(path, table, index=False):
     if isinstance(table, bytes):
         with open(os.path.join(path, cm.FILE_NAME), "wb") as f:
             f.write(table)
     else:
-        cjyp.write(os.path.join(path, cm.FILE_NAME), table)
+        cjyp.write(os.path.join(path, cm.FILE_NAME), table, index=index)
 
 
 @pytest.fixture
 def pipelines(make_data_dir):
-    """make(model, user_dict=None) -> (pipeline with the model, pipeline without)."""
+    """make(model, user_dict=None) -> (pipeline with the model, pipeline without);
+    index=True writes the model with its trie index."""
     import _merrow
 
-    def make(model, user_dict=None, tables=TABLES):
+    def make(model, user_dict=None, tables=TABLES, index=False):
         plain = make_data_dir(**tables)
         with_model = make_data_dir(**tables)
-        write_model(with_model, model)
+        write_model(with_model, model, index)
         return (_merrow.PyPipeline(data_dir=with_model, user_dict=user_dict),
                 _merrow.PyPipeline(data_dir=plain, user_dict=user_dict))
 
@@ -86,8 +87,9 @@ def readings(p, text):
         ("搵 到", [("搵", "wan2", "unknown"), ("到", "dou2", "context")]),
     ],
 )
-def test_hand_made_model(pipelines, text, expected):
-    p, plain = pipelines(MODEL)
+@pytest.mark.parametrize("index", [False, True], ids=["searched", "trie"])
+def test_hand_made_model(pipelines, text, expected, index):
+    p, plain = pipelines(MODEL, index=index)
     assert readings(p, text) == expected
     assert p.convert(text) == " ".join(r for _, r, _ in expected)
     # The reference applier reorders the model-free records the same way.
