@@ -165,6 +165,26 @@ def test_models_that_change_nothing_give_results_identical_to_no_model(pipelines
     assert p.convert_candidates_batch(texts) == plain.convert_candidates_batch(texts)
 
 
+@pytest.mark.parametrize(
+    "chars, changed",
+    [
+        ("會下行", {"到"}),  # 到 is not listed: never scored
+        ("到會下行", set()),
+        ("", {"到", "會", "下", "行"}),  # an empty set scores nothing
+    ],
+)
+def test_only_the_listed_characters_are_scored(pipelines, chars, changed):
+    model = dict(MODEL, **{cm.CHARS_KEY: chars})
+    p, plain = pipelines(model, index=True)
+    full, _ = pipelines(MODEL, index=True)
+    for text in ["搵到", "到", "開會", "會議題", "搵唔下", "搵行"]:
+        token = [r[0] for r in p.convert_detailed(text) if len(r[0]) == 1 and r[0] in "到會下行"][0]
+        want = plain if token in changed else full
+        assert p.convert_candidates(text) == want.convert_candidates(text)
+        assert p.convert(text) == want.convert(text)
+        assert p.convert_candidates(text) == cm.ContextModel(model).apply(plain.convert_candidates(text))
+
+
 def test_malformed_weights_leave_the_other_features(pipelines):
     p, _ = pipelines({"L到搵": "dou2 1x", "R到$": "dou2 10"})
     assert readings(p, "搵到")[1] == ("到", "dou2", "context")

@@ -140,3 +140,47 @@ def test_model_file_is_byte_reproducible(tmp_path):
     cjyp.write(a, train.build_table(synthetic_examples(), {}, CANDIDATES, {"搵", "開"}, PARAMS))
     cjyp.write(b, train.build_table(list(reversed(synthetic_examples())), {}, CANDIDATES, {"開", "搵"}, PARAMS))
     assert a.read_bytes() == b.read_bytes()
+
+
+PRUNE_TABLE = {
+    cm.BIAS_KEY: "500",
+    "L到搵": "dou2 300|dou3 0",
+    "B到搵$": "dou2 300",  # with L: 600 > 500, 到 can change
+    "L會去": "wui2 200",
+    "R會$": "wui2 300",  # together exactly the bias: a tie, 會 never changes
+    "L下搵": "haa5 -900",  # only ever lowers the other reading
+    "V下": "haa6 100",
+    "v搵": "",
+}
+
+
+@pytest.mark.parametrize(
+    "lists, kept",
+    [
+        ({"到": [("dou3", "dou2")], "會": [("wui5", "wui2")], "下": [("haa6", "haa5")]}, "到"),
+        # Lowering rank 0 helps the other reading: 下 can change under this order.
+        ({"會": [("wui5", "wui2"), ("wui2", "wui5")], "下": [("haa5", "haa6")]}, "下"),
+        ({"到": [("dou2", "dou3"), ("dou3", "dou2")]}, "到"),  # one list that can change is enough
+        ({}, ""),  # no candidates: nothing is scored
+    ],
+)
+def test_prune_keeps_only_characters_some_context_can_change(lists, kept):
+    pruned = train.prune(PRUNE_TABLE, lists)
+    assert pruned[cm.CHARS_KEY] == kept
+    assert {k[1] for k in pruned if k[:1] in "LRBPNV"} == set(kept)
+    assert ("v搵" in pruned) == any(k.startswith("V") for k in pruned)
+
+
+@pytest.mark.parametrize("tokens, i", [(["搵", "到"], 1), (["去", "會"], 1), (["搵", "下"], 1), (["下"], 0),
+                                       (["會"], 0), (["到"], 0)])
+def test_pruning_changes_no_decision(tokens, i):
+    lists = {"到": [("dou3", "dou2")], "會": [("wui5", "wui2")], "下": [("haa6", "haa5")]}
+    full, pruned = cm.ContextModel(PRUNE_TABLE), cm.ContextModel(train.prune(PRUNE_TABLE, lists))
+    candidates = lists[tokens[i]][0]
+    assert full.choose(tokens, i, candidates) == pruned.choose(tokens, i, candidates)
+
+
+def test_reference_applier_scores_only_the_listed_characters():
+    records = [("搵", ["wan2"], "yue", "certain", "rime"), ("到", ["dou3", "dou2"], "yue", "ranked", "rime")]
+    assert cm.ContextModel(dict(MODEL, **{cm.CHARS_KEY: "會"})).apply(records) == records
+    assert cm.ContextModel(dict(MODEL, **{cm.CHARS_KEY: "會到"})).apply(records)[1][4] == "context"

@@ -19,10 +19,15 @@ kind's context; a key is at most MAX_KEY_BYTES bytes:
     V     nothing; looked up when the previous token is  V到
           a verb-like word (a "v" key below)
 
-and two kinds that are not features:
+and three kinds that are not features:
 
     v<word>   (empty value) the word is verb-like;
-    #bias     the integer bonus of the current rank-0 candidate.
+    #bias     the integer bonus of the current rank-0 candidate;
+    #chars    the characters whose features can change a decision, in code
+              point order, nothing between them; a character not listed is
+              never scored (without this key every character is). The
+              trainer leaves out the features of the others, so most
+              tokens cost the resolver one check against this set.
 
 A feature's value lists weights for readings: "reading weight" pairs joined
 by "|", each weight a signed decimal integer (thousandths of a log-odds
@@ -32,7 +37,8 @@ Applying it to one token, candidates c0..ck (rank 0 first): score(cj) =
 bias if j == 0, else 0, plus the weights for cj of every feature key found.
 The highest score wins; ties keep the lower rank, so an empty model changes
 nothing. A winner other than c0 moves to the front with source "context".
-Only tokens of one Han character with at least two candidates are scored,
+Only tokens of one Han character with at least two candidates (and listed
+in #chars, when the file has it) are scored,
 never a user-dictionary reading; a context that would make the key longer
 than MAX_KEY_BYTES is not looked up. At most MAX_CANDIDATES candidates take
 part. So a resolver needs a fixed key buffer and at most 7 exact-key lookups
@@ -49,6 +55,7 @@ MAX_KEY_BYTES = 64
 MAX_CANDIDATES = 16
 START, END = "^", "$"
 BIAS_KEY = "#bias"
+CHARS_KEY = "#chars"
 SOURCE = "context"
 SCALE = 1000  # weights are stored in thousandths
 
@@ -99,6 +106,12 @@ class ContextModel:
     def __init__(self, table: Mapping[str, str]):
         self.table = table
         self.bias = int(table.get(BIAS_KEY, "0") or 0)
+        chars = table.get(CHARS_KEY)
+        self.chars = None if chars is None else set(chars)
+
+    def scores(self, token: str) -> bool:
+        """Whether a one-character token is scored at all."""
+        return self.chars is None or token in self.chars
 
     @classmethod
     def load(cls, path: str) -> "ContextModel":
@@ -133,7 +146,8 @@ class ContextModel:
         tokens = [r[0] for r in records]
         out = []
         for i, (token, candidates, lang, confidence, source) in enumerate(records):
-            if len(token) == 1 and is_han(token) and len(candidates) > 1 and source != "user_dict":
+            if (len(token) == 1 and is_han(token) and len(candidates) > 1 and source != "user_dict"
+                    and self.scores(token)):
                 j = self.choose(tokens, i, candidates)
                 if j:
                     candidates = [candidates[j]] + [c for k, c in enumerate(candidates) if k != j]

@@ -42,7 +42,9 @@ import collections
 import itertools
 import math
 import os
+import shutil
 import sys
+import tempfile
 from typing import Dict, Iterable, List, Mapping, Optional, Sequence, Set, Tuple
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -270,6 +272,50 @@ def build_table(examples: List[Example], dict_counts: Counts, candidates, verbs:
     return table
 
 
+FEATURE_KINDS = "LRBPNV"
+
+
+def can_change(kinds: Mapping[str, List[Dict[str, int]]], candidates: Sequence[str], bias: int) -> bool:
+    """Whether some context lets a reading other than rank 0 win. A token
+    finds at most one feature of each kind, so candidate j can only win if
+    the best gains over rank 0 of its kinds together exceed the bias."""
+    cs = list(candidates)[: cm.MAX_CANDIDATES]
+    for j in range(1, len(cs)):
+        gain = sum(max([0] + [f.get(cs[j], 0) - f.get(cs[0], 0) for f in fs]) for fs in kinds.values())
+        if gain > bias:
+            return True
+    return False
+
+
+def prune(table: Dict[str, str], candidate_lists: Mapping[str, Sequence[Sequence[str]]]) -> Dict[str, str]:
+    """The table without the features of characters whose decision no
+    context can change under any of their candidate lists, and with the
+    "#chars" set of the others. Decisions stay the same; most tokens are
+    then passed over after one check."""
+    bias = int(table.get(cm.BIAS_KEY, "0") or 0)
+    by_char: Dict[str, Dict[str, List[Dict[str, int]]]] = collections.defaultdict(lambda: collections.defaultdict(list))
+    for key, value in table.items():
+        if key[:1] in FEATURE_KINDS and len(key) > 1:
+            by_char[key[1]][key[0]].append(cm.parse_weights(value))
+    kept = {ch for ch, kinds in by_char.items()
+            if any(can_change(kinds, cs, bias) for cs in candidate_lists.get(ch, ()))}
+    out = {k: v for k, v in table.items() if not (k[:1] in FEATURE_KINDS and len(k) > 1 and k[1] not in kept)}
+    out[cm.CHARS_KEY] = "".join(sorted(kept))
+    if not any(k.startswith("V") for k in out):
+        out = {k: v for k, v in out.items() if not k.startswith("v")}
+    return out
+
+
+def plain_pipeline(pipeline_class, data_dir: str):
+    """A pipeline on data_dir's tables without its model file: the examples
+    must not depend on a model already there, or training again would not
+    give the same file."""
+    with tempfile.TemporaryDirectory() as scratch:
+        plain = os.path.join(scratch, "data")
+        shutil.copytree(data_dir, plain, ignore=shutil.ignore_patterns(cm.FILE_NAME))
+        return pipeline_class(data_dir=plain)
+
+
 def main(argv=None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--data-dir", default=DEFAULT_DATA,
@@ -285,7 +331,7 @@ def main(argv=None) -> int:
 
     data_dir = args.data_dir
     out = args.out or os.path.join(data_dir, cm.FILE_NAME)
-    pipeline = PyPipeline(data_dir=data_dir)
+    pipeline = plain_pipeline(PyPipeline, data_dir)
     candidates = {k: tuple(v.split("|")) for k, v in cjyp.read(os.path.join(data_dir, "char_candidates.bin")).items()}
 
     verbs = verb_words()
@@ -312,6 +358,14 @@ def main(argv=None) -> int:
         params = chosen
     params["min_count"] = int(params["min_count"])
     table = build_table(examples, dict_counts, candidates, verbs, params)
+    # The engine scores a one-character token with the list of
+    # word_candidates.bin when it has one, else char_candidates.bin's.
+    lists: Dict[str, List[Tuple[str, ...]]] = collections.defaultdict(list)
+    for name in ("word_candidates.bin", "char_candidates.bin"):
+        for k, v in cjyp.read(os.path.join(data_dir, name)).items():
+            if len(k) == 1:
+                lists[k].append(tuple(v.split("|")))
+    table = prune(table, lists)
     cjyp.write(out, table, index=True)  # the engine walks its trie instead of bisecting
     os.chmod(out, 0o644)
     print(f"wrote {out}: {len(table)} entries, {os.path.getsize(out):,} bytes")

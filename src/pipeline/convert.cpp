@@ -68,7 +68,7 @@ std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* rang
             out.append(t.text);
             return;
         }
-        if (around != nullptr && ContextModel::reads(t.text)) {
+        if (around != nullptr && p.context()->reads(t.text)) {
             if (auto reading = context_reading(p, t, *around)) {
                 out.append(*reading);
                 return;

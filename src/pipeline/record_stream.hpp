@@ -32,7 +32,7 @@ void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
     // `around` is given when a model is loaded. A token the model reads
     // depends on its neighbours, so it is never copied from an earlier one.
     auto record = [&](const TokenRef& t, const Neighbours* around) {
-        const bool in_context = around != nullptr && t.han && ContextModel::reads(t.text);
+        const bool in_context = around != nullptr && t.han && model->reads(t.text);
         if (t.han && !in_context) {
             if (const std::uint64_t* seen = memo.find(t.text)) {
                 RecordRef repeat{t.text, Label::yue, {}, false, {}, {}, static_cast<std::size_t>(*seen)};

@@ -1,5 +1,6 @@
 #include "segment/context_model.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "text/utf8.hpp"
@@ -107,8 +108,11 @@ void add_weights(std::string_view value, const Pieces& candidates, Scores& score
 
 }  // namespace
 
-bool ContextModel::reads(std::string_view token) noexcept {
-    return !token.empty() && utf8::char_length(token, 0) == token.size();
+bool ContextModel::reads(std::string_view token) const noexcept {
+    if (token.empty() || utf8::char_length(token, 0) != token.size()) return false;
+    if (!chars_) return true;
+    std::size_t pos = 0;
+    return std::binary_search(chars_->begin(), chars_->end(), utf8::decode(token, pos));
 }
 
 std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
@@ -123,7 +127,14 @@ std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
         if (!parsed) return std::nullopt;
         bias = *parsed;
     }
-    return ContextModel(std::move(table).value(), bias);
+    std::optional<std::vector<char32_t>> chars;
+    if (auto value = table.value().get("#chars")) {
+        if (!utf8::is_valid(*value)) return std::nullopt;
+        chars.emplace();
+        for (std::size_t pos = 0; pos < value->size();) chars->push_back(utf8::decode(*value, pos));
+        std::sort(chars->begin(), chars->end());
+    }
+    return ContextModel(std::move(table).value(), bias, std::move(chars));
 }
 
 // Keys share their kind and character with many others: through the memo,

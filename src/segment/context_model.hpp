@@ -10,6 +10,8 @@
 // when the previous token is verb-like, i.e. "v<token>" is a key). A feature's
 // value lists "reading weight" pairs joined by '|'; "#bias" holds the bonus
 // of the rank-0 candidate. The highest total wins, ties keep the lower rank.
+// "#chars", when present, lists the only characters the model scores: the
+// trainer leaves out the features of every character no context can change.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dict/index/trie_index.hpp"
 #include "dict/lookup/mapped_dict.hpp"
@@ -38,9 +41,11 @@ public:
     // Candidates beyond this many take no part.
     static constexpr std::size_t kMaxCandidates = 16;
 
-    // Whether the model reads `token`: one character (its caller also wants
-    // a Han token with a list of candidates not from the user dictionary).
-    static bool reads(std::string_view token) noexcept;
+    // Whether the model reads `token`: one character the file scores (its
+    // caller also wants a Han token with a list of candidates not from the
+    // user dictionary). Most tokens stop here, after one search of a small
+    // sorted set.
+    bool reads(std::string_view token) const noexcept;
 
     // The model of `data_dir`; nothing when the file is missing, is no CJYP
     // table, or its bias is no integer.
@@ -62,7 +67,8 @@ public:
 private:
     std::optional<std::string_view> lookup(std::string_view key, PrefixRanges* ranges) const noexcept;
 
-    ContextModel(MappedDict table, std::int64_t bias) noexcept : table_(std::move(table)), bias_(bias) {
+    ContextModel(MappedDict table, std::int64_t bias, std::optional<std::vector<char32_t>> chars) noexcept
+        : table_(std::move(table)), bias_(bias), chars_(std::move(chars)) {
         MappedDict::Trailer t = table_.trailer();
         index_ = TrieIndex(t.bytes, t.size, t.entry_count, t.pool_size);
     }
@@ -72,6 +78,8 @@ private:
     // key's few characters instead of bisecting the table.
     TrieIndex index_;
     std::int64_t bias_;
+    // The characters scored, sorted; nothing = every character.
+    std::optional<std::vector<char32_t>> chars_;
 };
 
 }  // namespace merrow
