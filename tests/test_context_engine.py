@@ -185,6 +185,15 @@ def test_only_the_listed_characters_are_scored(pipelines, chars, changed):
         assert p.convert_candidates(text) == cm.ContextModel(model).apply(plain.convert_candidates(text))
 
 
+@pytest.mark.parametrize("index", [False, True], ids=["searched", "trie"])
+@pytest.mark.parametrize("text, reading", [("搵到", "dou2"), ("搵到佢", "dou6")])
+def test_a_b_key_found_stands_for_l_and_r(pipelines, index, text, reading):
+    model = {"#bias": "500", "B到搵$": "dou2 600", "L到搵": "dou6 5000"}
+    p, plain = pipelines(model, index=index)
+    assert readings(p, text)[1] == ("到", reading, "context")
+    assert p.convert_candidates(text) == cm.ContextModel(model).apply(plain.convert_candidates(text))
+
+
 def test_malformed_weights_leave_the_other_features(pipelines):
     p, _ = pipelines({"L到搵": "dou2 1x", "R到$": "dou2 10"})
     assert readings(p, "搵到")[1] == ("到", "dou2", "context")

@@ -184,3 +184,15 @@ def test_reference_applier_scores_only_the_listed_characters():
     records = [("搵", ["wan2"], "yue", "certain", "rime"), ("到", ["dou3", "dou2"], "yue", "ranked", "rime")]
     assert cm.ContextModel(dict(MODEL, **{cm.CHARS_KEY: "會"})).apply(records) == records
     assert cm.ContextModel(dict(MODEL, **{cm.CHARS_KEY: "會到"})).apply(records)[1][4] == "context"
+
+
+def test_b_values_hold_the_l_and_r_weights():
+    table = {cm.BIAS_KEY: "500", "L到搵": "dou2 300", "R到$": "dou2 300", "B到搵$": "dou3 50", "R到佢": "dou6 1"}
+    folded = train.fold_into_both(table)
+    assert cm.parse_weights(folded["B到搵$"]) == {"dou3": 50, "dou2": 600}
+    assert {k: v for k, v in folded.items() if k[0] != "B"} == {k: v for k, v in table.items() if k[0] != "B"}
+    model = cm.ContextModel(folded)
+    assert model.choose(["搵", "到"], 1, ["dou3", "dou2"]) == 1  # 600 > 500 + 50: all three counted once
+    assert model.choose(["搵", "到", "佢"], 1, ["dou3", "dou2"]) == 0  # no B key: L alone
+    # Read unfolded, a B key that is found hides L and R.
+    assert cm.ContextModel(table).choose(["搵", "到"], 1, ["dou3", "dou2"]) == 0

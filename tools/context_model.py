@@ -35,14 +35,16 @@ unit), e.g. "dou2 1250|dou3 -400". A reading a value does not list gets 0.
 
 Applying it to one token, candidates c0..ck (rank 0 first): score(cj) =
 bias if j == 0, else 0, plus the weights for cj of every feature key found.
-The highest score wins; ties keep the lower rank, so an empty model changes
+A B key that is found stands for L, R and B together: the trainer adds the
+weights of the L and R keys of its two characters into its value, and then
+L and R are not looked up. The highest score wins; ties keep the lower rank, so an empty model changes
 nothing. A winner other than c0 moves to the front with source "context".
 Only tokens of one Han character with at least two candidates (and listed
 in #chars, when the file has it) are scored,
 never a user-dictionary reading; a context that would make the key longer
 than MAX_KEY_BYTES is not looked up. At most MAX_CANDIDATES candidates take
 part. So a resolver needs a fixed key buffer and at most 7 exact-key lookups
-per token (v, L, R, B, P, N, V), and no allocation.
+per token (B, L, R, P, N, v, V; 5 when B is found), and no allocation.
 """
 
 from __future__ import annotations
@@ -128,7 +130,10 @@ class ContextModel:
         scores = [0] * n
         scores[0] = self.bias
         verb = i > 0 and self.is_verb(tokens[i - 1])
-        for key in feature_keys(tokens, i, verb):
+        keys = feature_keys(tokens, i, verb)
+        if any(k[0] == "B" and k in self.table for k in keys):
+            keys = [k for k in keys if k[0] not in "LR"]  # a B value holds their weights too
+        for key in keys:
             value = self.table.get(key)
             if value is None:
                 continue

@@ -316,6 +316,21 @@ def plain_pipeline(pipeline_class, data_dir: str):
         return pipeline_class(data_dir=plain)
 
 
+def fold_into_both(table: Dict[str, str]) -> Dict[str, str]:
+    """The table with each B key's value also holding the weights of the L
+    and R keys of its two characters, as the appliers read it: a token whose
+    B key is found needs no L and R lookups. Scores stay the same."""
+    out = dict(table)
+    for key, value in table.items():
+        if key[:1] == "B" and len(key) == 4:
+            merged = cm.parse_weights(value)
+            for part in ("L" + key[1] + key[2], "R" + key[1] + key[3]):
+                for reading, weight in cm.parse_weights(table.get(part, "")).items():
+                    merged[reading] = merged.get(reading, 0) + weight
+            out[key] = cm.format_weights(merged)
+    return out
+
+
 def main(argv=None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--data-dir", default=DEFAULT_DATA,
@@ -365,7 +380,7 @@ def main(argv=None) -> int:
         for k, v in cjyp.read(os.path.join(data_dir, name)).items():
             if len(k) == 1:
                 lists[k].append(tuple(v.split("|")))
-    table = prune(table, lists)
+    table = fold_into_both(prune(table, lists))
     cjyp.write(out, table, index=True)  # the engine walks its trie instead of bisecting
     os.chmod(out, 0o644)
     print(f"wrote {out}: {len(table)} entries, {os.path.getsize(out):,} bytes")

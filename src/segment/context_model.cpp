@@ -163,9 +163,16 @@ std::size_t ContextModel::choose(std::string_view token, const Neighbours& aroun
             if (auto value = lookup(*k, ranges)) add_weights(*value, pieces, scores);
         }
     };
-    feature(Key('L', token).add(before));
-    feature(Key('R', token).add(after));
-    feature(Key('B', token).add(before).add(after));
+    // A B value found holds the weights of L and R as well.
+    const Key both = Key('B', token).add(before).add(after);
+    std::optional<std::string_view> both_value;
+    if (auto k = both.view()) both_value = lookup(*k, ranges);
+    if (both_value) {
+        add_weights(*both_value, pieces, scores);
+    } else {
+        feature(Key('L', token).add(before));
+        feature(Key('R', token).add(after));
+    }
     if (several_chars(around.before)) feature(Key('P', token).add(around.before));
     if (several_chars(around.after)) feature(Key('N', token).add(around.after));
     if (!around.before.empty()) {

@@ -9,7 +9,9 @@
 // or next token when it has two or more characters; V: nothing, looked up
 // when the previous token is verb-like, i.e. "v<token>" is a key). A feature's
 // value lists "reading weight" pairs joined by '|'; "#bias" holds the bonus
-// of the rank-0 candidate. The highest total wins, ties keep the lower rank.
+// of the rank-0 candidate. A B value that is found also holds the weights of
+// its L and R keys, which are then not looked up. The highest total wins,
+// ties keep the lower rank.
 // "#chars", when present, lists the only characters the model scores: the
 // trainer leaves out the features of every character no context can change.
 #pragma once
@@ -53,9 +55,10 @@ public:
 
     // The rank of the candidate that wins for the one-character `token`,
     // given the candidates value (readings joined by '|') and the
-    // neighbours; 0 keeps the order. At most 7 lookups, no allocation; with
-    // the conversion's memo of key ranges, a feature kind and character seen
-    // before in the text need no search over the whole table.
+    // neighbours; 0 keeps the order. At most 7 lookups (5 when the B key is
+    // found), no allocation; with the conversion's memo of key ranges, a
+    // feature kind and character seen before in the text need no search
+    // over the whole table.
     std::size_t choose(std::string_view token, const Neighbours& around, std::string_view candidates,
                        PrefixRanges* ranges = nullptr) const noexcept;
 
