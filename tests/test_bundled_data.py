@@ -103,18 +103,21 @@ def test_detailed_and_plain_agree_on_bundled_data(pipeline):
 
 
 def test_bundled_context_model_is_well_formed(tables):
-    # char_context.bin (tools/context_model.py): a bias, verb keys with empty
-    # values, and feature keys whose weights name only candidates of their
+    # char_context.bin (tools/context_model.py): a bias, the sorted set of
+    # scored characters, verb keys with empty values, and feature keys of
+    # those characters whose weights name only candidates of their
     # character, as integers, within the key size a resolver's buffer holds.
     model = cjyp.read(os.path.join(merrow.DATA_DIR, "char_context.bin"))
     assert int(model["#bias"]) > 0
+    scored = model["#chars"]
+    assert list(scored) == sorted(set(scored)) and all(map(is_han, scored))
     features = 0
     for key, value in model.items():
         assert len(key.encode("utf-8")) <= 64, key
         if key[0] in "#v":
-            assert key == "#bias" or value == "", key
+            assert key in ("#bias", "#chars") or value == "", key
             continue
-        assert key[0] in "LRBPNV" and is_han(key[1]), key
+        assert key[0] in "LRBPNV" and key[1] in scored, key
         candidates = tables["char_candidates"][key[1]].split("|")
         pieces = [piece.rpartition(" ") for piece in value.split("|")]
         assert {r for r, _, _ in pieces} <= set(candidates) and len(pieces) >= 2, key
