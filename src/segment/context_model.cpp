@@ -1,6 +1,5 @@
 #include "segment/context_model.hpp"
 
-#include <algorithm>
 #include <array>
 
 #include "text/utf8.hpp"
@@ -112,7 +111,8 @@ bool ContextModel::reads(std::string_view token) const noexcept {
     if (token.empty() || utf8::char_length(token, 0) != token.size()) return false;
     if (!chars_) return true;
     std::size_t pos = 0;
-    return std::binary_search(chars_->begin(), chars_->end(), utf8::decode(token, pos));
+    const char32_t c = utf8::decode(token, pos);
+    return c / 64 < chars_->size() && ((*chars_)[c / 64] >> (c % 64) & 1) != 0;
 }
 
 std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
@@ -127,12 +127,15 @@ std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
         if (!parsed) return std::nullopt;
         bias = *parsed;
     }
-    std::optional<std::vector<char32_t>> chars;
+    std::optional<std::vector<std::uint64_t>> chars;
     if (auto value = table.value().get("#chars")) {
         if (!utf8::is_valid(*value)) return std::nullopt;
         chars.emplace();
-        for (std::size_t pos = 0; pos < value->size();) chars->push_back(utf8::decode(*value, pos));
-        std::sort(chars->begin(), chars->end());
+        for (std::size_t pos = 0; pos < value->size();) {
+            const char32_t c = utf8::decode(*value, pos);
+            if (c / 64 >= chars->size()) chars->resize(c / 64 + 1);
+            (*chars)[c / 64] |= std::uint64_t(1) << (c % 64);
+        }
     }
     return ContextModel(std::move(table).value(), bias, std::move(chars));
 }

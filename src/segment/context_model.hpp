@@ -45,8 +45,7 @@ public:
 
     // Whether the model reads `token`: one character the file scores (its
     // caller also wants a Han token with a list of candidates not from the
-    // user dictionary). Most tokens stop here, after one search of a small
-    // sorted set.
+    // user dictionary). Most tokens stop here, after one bit test.
     bool reads(std::string_view token) const noexcept;
 
     // The model of `data_dir`; nothing when the file is missing, is no CJYP
@@ -70,7 +69,7 @@ public:
 private:
     std::optional<std::string_view> lookup(std::string_view key, PrefixRanges* ranges) const noexcept;
 
-    ContextModel(MappedDict table, std::int64_t bias, std::optional<std::vector<char32_t>> chars) noexcept
+    ContextModel(MappedDict table, std::int64_t bias, std::optional<std::vector<std::uint64_t>> chars) noexcept
         : table_(std::move(table)), bias_(bias), chars_(std::move(chars)) {
         MappedDict::Trailer t = table_.trailer();
         index_ = TrieIndex(t.bytes, t.size, t.entry_count, t.pool_size);
@@ -81,8 +80,9 @@ private:
     // key's few characters instead of bisecting the table.
     TrieIndex index_;
     std::int64_t bias_;
-    // The characters scored, sorted; nothing = every character.
-    std::optional<std::vector<char32_t>> chars_;
+    // The characters scored, one bit per code point up to the highest;
+    // nothing = every character.
+    std::optional<std::vector<std::uint64_t>> chars_;
 };
 
 }  // namespace merrow
