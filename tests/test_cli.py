@@ -69,10 +69,10 @@ def test_punctuation_normalisation_switch():
 
 def test_user_dictionary_wins(tmp_path):
     user = tmp_path / "user.tsv"
-    user.write_text("# mine\n香港\theung1 gong2\n\n", encoding="utf-8")
+    user.write_text("# mine\n香港\thoeng2 gong1\n\n", encoding="utf-8")
     r = run(["--user-dict", str(user), "香港", "銀行"])
     assert r.returncode == 0, r.stderr
-    assert lines(r.stdout) == ["heung1 gong2 ngan4 hong4"]
+    assert lines(r.stdout) == ["hoeng2 gong1 ngan4 hong4"]
 
 
 def test_input_and_output_files_in_chunks(tmp_path):
