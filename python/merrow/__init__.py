@@ -11,11 +11,14 @@
 from __future__ import annotations
 
 import os
-from typing import TYPE_CHECKING, Optional
 
 from ._version import __version__
 
+# Not `typing.TYPE_CHECKING`: importing typing would double the import time.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from typing import Optional
+
     from _merrow import PyPipeline
 
     from .converter import Converter

@@ -46,7 +46,7 @@ class Progress:
             return
         import sys
 
-        import tqdm
+        import tqdm  # type: ignore[import-untyped]
 
         # No monitor thread: nothing but the main thread may touch Python
         # objects while the interpreter shuts down after Ctrl-C.

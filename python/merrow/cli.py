@@ -16,10 +16,13 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-from typing import BinaryIO, Callable, Dict, Iterator, List, Optional, Sequence
+from typing import TYPE_CHECKING, Any, BinaryIO, Callable, Dict, Iterator, List, Optional, Sequence, Tuple
 
 from . import _pieces
 from ._lines import ERROR_MODES, BadLine, LineReader
+
+if TYPE_CHECKING:
+    from .converter import Converter
 
 PROG = "merrow"
 FORMATS = ("plain", "detailed", "candidates")
@@ -86,7 +89,7 @@ def _user_dict(path: str) -> Dict[str, str]:
     return entries
 
 
-def _converter(args: argparse.Namespace):  # -> Converter
+def _converter(args: argparse.Namespace) -> Converter:
     from .converter import Converter
 
     user_dict = _user_dict(args.user_dict) if args.user_dict else None
@@ -114,7 +117,7 @@ def _one_line(results: List[str]) -> str:
     return text + "\n" if results else ""
 
 
-def _json_records(line: str, tokens: Sequence[tuple], field: str) -> str:
+def _json_records(line: str, tokens: Sequence[Tuple[Any, ...]], field: str) -> str:
     import json
 
     return json.dumps(
@@ -131,7 +134,7 @@ def _json_records(line: str, tokens: Sequence[tuple], field: str) -> str:
 class Writer:
     """Converts lists of lines and writes one output line for each."""
 
-    def __init__(self, converter, fmt: str, out: BinaryIO, chunk_lines: int) -> None:
+    def __init__(self, converter: Converter, fmt: str, out: BinaryIO, chunk_lines: int) -> None:
         self.converter = converter
         self.fmt = fmt
         self.out = out
@@ -170,9 +173,12 @@ class Writer:
         if self.fmt == "plain":
             text = _one_line(self.converter.convert_batch(chunk))
         else:
-            convert = self.converter.convert_detailed_batch if self.fmt == "detailed" else \
-                self.converter.convert_candidates_batch
-            text = "".join(_json_records(l, t, self.field) + "\n" for l, t in zip(chunk, convert(chunk)))
+            records: Sequence[Sequence[Tuple[Any, ...]]] = (
+                self.converter.convert_detailed_batch(chunk)
+                if self.fmt == "detailed"
+                else self.converter.convert_candidates_batch(chunk)
+            )
+            text = "".join(_json_records(line, t, self.field) + "\n" for line, t in zip(chunk, records))
         self.out.write(text.encode("utf-8"))
 
     def _groups(self, pieces: List[str]) -> Iterator[List[str]]:
@@ -248,8 +254,9 @@ def _block_reader(stream: BinaryIO) -> Callable[[], bytes]:
     import select
 
     read1: Callable[[int], bytes] = getattr(stream, "read1", stream.read)
+    fd: Optional[int]
     try:
-        fd: Optional[int] = stream.fileno()
+        fd = stream.fileno()
         select.select([fd], [], [], 0)
     except (OSError, ValueError, AttributeError):
         fd = None

@@ -34,7 +34,7 @@ CandidateToken = Tuple[str, List[str], str, str, str]
 # with every task builds it once. Bounded so that a process creating many
 # converters does not keep every mapping alive.
 _CACHE_LIMIT = 8
-_pipelines: "OrderedDict[tuple, PyPipeline]" = OrderedDict()
+_pipelines: "OrderedDict[Tuple[Any, ...], PyPipeline]" = OrderedDict()
 _lock = threading.Lock()
 
 
