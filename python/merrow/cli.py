@@ -103,16 +103,14 @@ def _converter(args: argparse.Namespace) -> Converter:
 
 # Output lines.
 
-# Characters that end a line for some readers besides LF.
-_OTHER_BREAKS = "\r\v\f\x1c\x1d\x1e\x85\u2028\u2029"
-_NO_BREAKS = {ord(c): " " for c in "\n" + _OTHER_BREAKS}
+_NO_BREAKS = {ord("\n"): " ", ord("\r"): " "}
 
 
 def _one_line(results: List[str]) -> str:
     """The results, one per line: a line break inside a result (a custom
-    dictionary's reading may hold one) becomes a space."""
+    dictionary's reading may hold LF or CR) becomes a space."""
     text = "\n".join(results)
-    if text.count("\n") != len(results) - 1 or any(c in text for c in _OTHER_BREAKS):
+    if text.count("\n") != len(results) - 1 or "\r" in text:
         text = "\n".join(r.translate(_NO_BREAKS) for r in results)
     return text + "\n" if results else ""
 
