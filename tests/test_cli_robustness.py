@@ -74,9 +74,14 @@ def test_ctrl_c_during_a_file_leaves_the_old_output(tmp_path, big_file):
     assert sorted(os.listdir(tmp_path)) == ["out.txt"]
 
 
-def test_closed_pipe_ends_quietly_every_time(big_file):
-    cmd = f'"{sys.executable}" -m merrow -i "{big_file}" | head -n 1; exit "${{PIPESTATUS[0]}}"'
-    for _ in range(5):
+@pytest.mark.parametrize("source", ["stdin", "file"])
+def test_closed_pipe_ends_quietly_every_time(big_file, source):
+    merrow = f'"{sys.executable}" -m merrow'
+    if source == "stdin":
+        cmd = f'cat "{big_file}" | {merrow} | head -n 1; exit "${{PIPESTATUS[1]}}"'
+    else:
+        cmd = f'{merrow} -i "{big_file}" | head -n 1; exit "${{PIPESTATUS[0]}}"'
+    for _ in range(8):
         r = subprocess.run(["bash", "-c", cmd], capture_output=True, timeout=120)
         assert r.stdout == b"ngo5 dei6 ting1 jat6 heoi3 ngan4 hong4 lo2 cin2 \xef\xbc\x8c maai5 zo2 bou6 iPhone " \
             b"\xef\xbc\x8c jung6 zo2 baat3 cin1 jyun4 \xe3\x80\x82\n"

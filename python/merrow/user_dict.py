@@ -169,7 +169,7 @@ def read_file(path: Union[str, "os.PathLike[str]"]) -> Dict[str, str]:
     UserWarning naming the line that wins."""
     entries, duplicates = parse_file(path)
     for note in duplicates:
-        warnings.warn(f"user dictionary {note}", UserWarning, stacklevel=3)
+        warnings.warn(f"user dictionary {note}", UserWarning, stacklevel=4)
     return entries
 
 
