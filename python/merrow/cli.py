@@ -95,7 +95,8 @@ def _converter(args: argparse.Namespace) -> Converter:
     user_dict = _user_dict(args.user_dict) if args.user_dict else None
     converter = Converter(args.data_dir, punc_norm=not args.no_punc_norm, user_dict=user_dict)
     try:
-        converter.pipeline  # loaded now, so that a bad directory fails before any input is read
+        # Loaded now, so that a bad directory fails before any input is read.
+        _ = converter.pipeline
     except RuntimeError as e:
         raise CliError(str(e)) from None
     return converter

@@ -38,6 +38,8 @@ _LINE_BREAKS = re.compile("[\n\r\v\f\x1c\x1d\x1e\x85\u2028\u2029]")
 
 
 def _is_syllable(syllable: str) -> bool:
+    # The one syllable test of this module: a fuller Jyutping parser can
+    # replace this line.
     return _SYLLABLE.fullmatch(syllable) is not None
 
 
