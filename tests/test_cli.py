@@ -1,7 +1,6 @@
 """The merrow command line, end to end in a subprocess."""
 
 import json
-import os
 import subprocess
 import sys
 import time
@@ -38,7 +37,7 @@ def test_converts_standard_input_line_by_line():
 def test_detailed_format_is_json_lines():
     r = run(["--format", "detailed"], stdin="香港,OK\n\n".encode("utf-8"))
     assert r.returncode == 0, r.stderr
-    first, second = [json.loads(l) for l in lines(r.stdout)]
+    first, second = [json.loads(line) for line in lines(r.stdout)]
     assert first["text"] == "香港,OK"
     assert first["tokens"][0] == {
         "token": "香港", "jyutping": "hoeng1 gong2", "lang": "yue",
@@ -51,7 +50,7 @@ def test_detailed_format_is_json_lines():
 def test_candidates_format():
     r = run(["-f", "candidates", "行"])
     assert r.returncode == 0, r.stderr
-    (record,) = [json.loads(l) for l in lines(r.stdout)]
+    (record,) = [json.loads(line) for line in lines(r.stdout)]
     (token,) = record["tokens"]
     assert token["token"] == "行"
     assert token["candidates"][0] == "haang4" and "hong4" in token["candidates"]
