@@ -58,10 +58,66 @@ PyObject* label_str(const LabelText& label) {
     return shared;
 }
 
+// The tuple subclass that entries are made as (merrow.align.Alignment, set
+// by set_entry_type), or nullptr for plain tuples. Holds a reference.
+PyObject* g_entry_type = nullptr;
+
+// A new entry of 9 empty items: made the way tuple.__new__ makes an
+// instance of a subclass, through the type's allocator.
+PyObject* new_entry() {
+    if (g_entry_type == nullptr) return PyTuple_New(9);
+    auto type = reinterpret_cast<PyTypeObject*>(g_entry_type);
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    return alloc(type, 9);
+}
+
+// The str objects of short texts that repeat within one result (characters,
+// syllables), made once per result: a direct-mapped table keyed by the text,
+// whose views stay valid while the result is built.
+class StrCache {
+public:
+    StrCache() = default;
+    StrCache(const StrCache&) = delete;
+    StrCache& operator=(const StrCache&) = delete;
+    ~StrCache() {
+        for (Slot& slot : slots_) Py_XDECREF(slot.object);
+    }
+
+    // A new reference to the str of `s`; nullptr with an error set.
+    PyObject* get(std::string_view s) {
+        std::size_t h = s.size();
+        for (char c : s) h = h * 31 + static_cast<unsigned char>(c);
+        Slot& slot = slots_[h % kSlots];
+        if (slot.object == nullptr || slot.key != s) {
+            PyObject* made = str_of(s);
+            if (made == nullptr) return nullptr;
+            Py_XDECREF(slot.object);
+            slot = Slot{s, made};
+        }
+        Py_IncRef(slot.object);
+        return slot.object;
+    }
+
+private:
+    static constexpr std::size_t kSlots = 1024;
+    struct Slot {
+        std::string_view key;
+        PyObject* object = nullptr;
+    };
+    Slot slots_[kSlots];
+};
+
 // Builds the entries of one text; nullptr with an error set on failure.
 class EntryBuilder {
 public:
     EntryBuilder(PyObject* text, const AlignedText& aligned) : text_(text), aligned_(aligned) {}
+    EntryBuilder(const EntryBuilder&) = delete;
+    EntryBuilder& operator=(const EntryBuilder&) = delete;
+    ~EntryBuilder() {
+        Py_XDECREF(last_.start);
+        Py_XDECREF(last_.end);
+        Py_XDECREF(last_.original);
+    }
 
     PyObject* build() {
         PyObject* list = PyList_New(0);
@@ -114,34 +170,69 @@ private:
         return add(list, start(span), end(span + chars - 1), r.token, reading, r.lang, fields, false);
     }
 
+    // Neighbouring entries share their offsets (one's end is the next one's
+    // start) and, within a spelled-out number, their source: their objects
+    // are reused.
+    struct Last {
+        std::size_t from = 0, to = 0;
+        PyObject *start = nullptr, *end = nullptr, *original = nullptr;
+    };
+
+    PyObject* offset(std::size_t value) {
+        PyObject* same = last_.start != nullptr && value == last_.from ? last_.start
+                         : last_.end != nullptr && value == last_.to  ? last_.end
+                                                                      : nullptr;
+        if (same == nullptr) return PyLong_FromSize_t(value);
+        Py_IncRef(same);
+        return same;
+    }
+
+    // text[from:to]: the normalised character itself when that is what the
+    // text holds there.
+    PyObject* original(std::size_t from, std::size_t to, PyObject* normalised_str) {
+        if (last_.original != nullptr && from == last_.from && to == last_.to) {
+            Py_IncRef(last_.original);
+            return last_.original;
+        }
+        if (to - from == 1 && normalised_str != nullptr && PyUnicode_GetLength(normalised_str) == 1 &&
+            PyUnicode_ReadChar(normalised_str, 0) == PyUnicode_ReadChar(text_, static_cast<Py_ssize_t>(from))) {
+            Py_IncRef(normalised_str);
+            return normalised_str;
+        }
+        return PyUnicode_Substring(text_, static_cast<Py_ssize_t>(from), static_cast<Py_ssize_t>(to));
+    }
+
     bool add(PyObject* list, std::size_t from, std::size_t to, std::string_view normalised,
              std::string_view reading, Label lang, const RecordRef& fields, bool whole_word) {
-        PyObject* items[9] = {
-            PyLong_FromSize_t(from),
-            PyLong_FromSize_t(to),
-            PyUnicode_Substring(text_, static_cast<Py_ssize_t>(from), static_cast<Py_ssize_t>(to)),
-            str_of(normalised),
-            str_of(reading),
-            label_str(LabelText::of(lang)),
-            label_str(fields.confidence),
-            label_str(fields.source),
-            nullptr,
-        };
-        items[8] = whole_word ? Py_True : Py_False;
+        PyObject* items[9] = {offset(from), offset(to), nullptr, strings_.get(normalised), strings_.get(reading),
+                              label_str(LabelText::of(lang)), label_str(fields.confidence),
+                              label_str(fields.source), whole_word ? Py_True : Py_False};
         Py_IncRef(items[8]);
+        items[2] = original(from, to, items[3]);
         bool complete = true;
         for (PyObject* item : items) complete = complete && item != nullptr;
-        PyObject* tuple = complete ? PyTuple_New(9) : nullptr;
+        PyObject* tuple = complete ? new_entry() : nullptr;
         if (tuple == nullptr) {
             for (PyObject* item : items) Py_XDECREF(item);
             return false;
         }
+        Py_IncRef(items[0]);
+        Py_IncRef(items[1]);
+        Py_IncRef(items[2]);
+        Py_XDECREF(last_.start);
+        Py_XDECREF(last_.end);
+        Py_XDECREF(last_.original);
+        last_ = Last{from, to, items[0], items[1], items[2]};
         for (Py_ssize_t k = 0; k < 9; ++k) PyTuple_SetItem(tuple, k, items[k]);
+        // Tuples of ints, str and bools are never part of a cycle.
+        PyObject_GC_UnTrack(tuple);
         const bool ok = PyList_Append(list, tuple) == 0;
         Py_DecRef(tuple);
         return ok;
     }
 
+    Last last_;
+    StrCache strings_;
     PyObject* text_;
     const AlignedText& aligned_;
 };
@@ -252,6 +343,24 @@ void pipeline_dealloc(PyObject* self) {
 
 #define MERROW_METHOD(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
+PyObject* set_entry_type(PyObject*, PyObject* type) {
+    if (!PyType_Check(type) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(type), &PyTuple_Type) ||
+        !(PyType_GetFlags(reinterpret_cast<PyTypeObject*>(type)) & Py_TPFLAGS_HEAPTYPE)) {
+        PyErr_SetString(PyExc_TypeError, "set_entry_type() takes a class derived from tuple");
+        return nullptr;
+    }
+    Py_IncRef(type);
+    Py_XDECREF(g_entry_type);
+    g_entry_type = type;
+    Py_RETURN_NONE;
+}
+
+PyMethodDef kModuleMethods[] = {
+    {"set_entry_type", set_entry_type, METH_O,
+     "set_entry_type(cls)\n--\n\nMake entries as instances of cls, a class derived from tuple."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyMethodDef kMethods[] = {
     {"align", MERROW_METHOD(method_align), METH_VARARGS | METH_KEYWORDS,
      "align($self, text)\n--\n\nOne tuple per syllable or passed-through token of text."},
@@ -295,7 +404,7 @@ PyModuleDef_Slot kModuleSlots[] = {
 };
 
 PyModuleDef kModule = {
-    PyModuleDef_HEAD_INIT, "merrow._align", "", 0, nullptr, kModuleSlots, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT, "merrow._align", "", 0, kModuleMethods, kModuleSlots, nullptr, nullptr, nullptr,
 };
 
 }  // namespace

@@ -180,7 +180,7 @@ def test_align_lines_json():
 
 
 def test_aligning_pipeline_arguments(tmp_path):
-    from merrow._align import AlignPipeline
+    from merrow._align import AlignPipeline, set_entry_type
 
     p = AlignPipeline(merrow.DATA_DIR)
     with pytest.raises(TypeError):
@@ -191,4 +191,7 @@ def test_aligning_pipeline_arguments(tmp_path):
         p.align_batch(["a", 3])
     with pytest.raises(RuntimeError):
         AlignPipeline(str(tmp_path / "missing"))
+    with pytest.raises(TypeError):
+        set_entry_type(list)
+    assert all(type(e) is Alignment for e in align("香港$5，ok"))
     assert aligned_pipeline() is aligned_pipeline(merrow.DATA_DIR)

@@ -23,6 +23,7 @@ conversions of `PyPipeline` do not pay for it.
 
 from __future__ import annotations
 
+import functools
 import json
 import os
 import threading
@@ -81,12 +82,21 @@ def _cached(key: tuple, build: Callable[[], "AlignPipeline"]) -> "AlignPipeline"
         return pipeline
 
 
+@functools.lru_cache(maxsize=None)
+def _extension():
+    from . import _align
+
+    # Entries are made as Alignment instances by the extension itself.
+    _align.set_entry_type(Alignment)
+    return _align
+
+
 def aligned_pipeline(
     data_dir: Optional[str] = None, punc_norm: bool = True, user_dict: Optional[Mapping[str, str]] = None
 ) -> "AlignPipeline":
     """The aligning pipeline for a configuration (None: the bundled data),
     built once per process and configuration. Mapping the files is cheap."""
-    from ._align import AlignPipeline
+    AlignPipeline = _extension().AlignPipeline
 
     if data_dir is None:
         import merrow
@@ -97,11 +107,6 @@ def aligned_pipeline(
     return _cached(key, lambda: AlignPipeline(key[0], punc_norm=key[1], user_dict=words))
 
 
-def _entries(raw: List[tuple]) -> List[Alignment]:
-    make = Alignment._make
-    return [make(t) for t in raw]
-
-
 def align(
     text: str,
     *,
@@ -110,7 +115,7 @@ def align(
     data_dir: Optional[str] = None,
 ) -> List[Alignment]:
     """The entries of `text`, in order, on the bundled data (or `data_dir`)."""
-    return _entries(aligned_pipeline(data_dir, punc_norm, user_dict).align(text))
+    return aligned_pipeline(data_dir, punc_norm, user_dict).align(text)
 
 
 def align_batch(
@@ -122,7 +127,7 @@ def align_batch(
 ) -> List[List[Alignment]]:
     """`align` of every text, converted in parallel on the engine's pool."""
     texts = texts if isinstance(texts, list) else list(texts)
-    return [_entries(raw) for raw in aligned_pipeline(data_dir, punc_norm, user_dict).align_batch(texts)]
+    return aligned_pipeline(data_dir, punc_norm, user_dict).align_batch(texts)
 
 
 # Converter.align and Converter.align_batch: the converter's configuration,
@@ -130,7 +135,7 @@ def align_batch(
 
 
 def _converter_pipeline(converter: "Converter") -> "AlignPipeline":
-    from ._align import AlignPipeline
+    AlignPipeline = _extension().AlignPipeline
 
     data_dir = converter.data_dir
     if data_dir is None:
@@ -143,12 +148,12 @@ def _converter_pipeline(converter: "Converter") -> "AlignPipeline":
 
 
 def converter_align(converter: "Converter", text: str) -> List[Alignment]:
-    return _entries(_converter_pipeline(converter).align(text))
+    return _converter_pipeline(converter).align(text)
 
 
 def converter_align_batch(converter: "Converter", texts: Iterable[str]) -> List[List[Alignment]]:
     texts = texts if isinstance(texts, list) else list(texts)
-    return [_entries(raw) for raw in _converter_pipeline(converter).align_batch(texts)]
+    return _converter_pipeline(converter).align_batch(texts)
 
 
 # Romanisations of readings: syllables that are not Jyutping (a passed-through
@@ -199,7 +204,7 @@ def align_lines(pipeline: "AlignPipeline", lines: List[str], romanisation: str =
     {"text": line, "alignment": [entry objects]}."""
     out = []
     for line, raw in zip(lines, pipeline.align_batch(lines)):
-        entries = romanise_alignment(_entries(raw), romanisation)
+        entries = romanise_alignment(raw, romanisation)
         out.append(json.dumps({"text": line, "alignment": [_record(e) for e in entries]}, ensure_ascii=False))
     return out
 
