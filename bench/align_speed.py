@@ -1,7 +1,7 @@
 """Speed of merrow.align against convert_detailed, and of the ordinary
 conversions before and after the span-tracking flavour was added.
 
-    python bench/align_speed.py [BASELINE_EXTENSION]
+    python bench/align_speed.py [BASELINE_EXTENSION [CURRENT_EXTENSION]]
 
 Texts as in compare.py: the HKCanCor development half joined into documents
 of 50 utterances, and a number-heavy text. Every runner takes its turn in
@@ -9,7 +9,10 @@ each round of one run (compare.rates), so outside load falls on all alike.
 
 BASELINE_EXTENSION is a `_merrow` extension file built from an earlier
 commit: its convert, convert_detailed and convert_batch are timed in the
-same rounds as the installed ones.
+same rounds as the installed ones, or as those of CURRENT_EXTENSION, a
+build of this tree made the same way as the baseline (the installed wheel is
+built with other flags, and code layout alone moves these figures by a few
+per cent).
 """
 
 import gc
@@ -40,6 +43,8 @@ def main():
     gc.collect()
     gc.freeze()
     p = merrow.load()
+    if len(sys.argv) > 2:
+        p = load_extension(sys.argv[2]).PyPipeline(data_dir=merrow.DATA_DIR)
     runners = [
         ("convert_detailed", each(p.convert_detailed)),
         ("align", each(align)),
