@@ -24,28 +24,56 @@ void convert_one(const Pipeline& p, Flavour flavour, std::string_view text, Text
     for_each_record(p, text, [&](const RecordRef& r) { out.records.push(r, first_only); }, memo);
 }
 
-}  // namespace
-
-std::optional<Error> convert_batch(const Pipeline& pipeline, Flavour flavour,
-                                   std::span<const std::string_view> texts,
-                                   FunctionRef<bool(std::size_t, TextResult&)> ready) {
+// Converts texts[i] into results[i] with convert(text, result, memo) on the
+// pool, handing each finished result to ready() and then to release().
+template <class TextOut, class Convert, class Release>
+std::optional<Error> run_batch(std::span<const std::string_view> texts, Convert convert,
+                               FunctionRef<bool(std::size_t, TextOut&)> ready, Release release) {
     Result<WorkerPool*> pool = WorkerPool::global();
     if (!pool) return pool.error();
-    std::vector<TextResult> results(texts.size());
+    std::vector<TextOut> results(texts.size());
     bool stopped = false;
     BatchPrefixRanges ranges;
     return pool.value()->run(
         texts.size(),
         [&](std::size_t begin, std::size_t end) {
             PrefixRanges* memo = ranges.for_this_thread();
-            for (std::size_t i = begin; i < end; ++i) convert_one(pipeline, flavour, texts[i], results[i], memo);
+            for (std::size_t i = begin; i < end; ++i) convert(texts[i], results[i], memo);
         },
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end && !stopped; ++i) {
                 stopped = !ready(i, results[i]);
-                std::string().swap(results[i].plain);
-                results[i].records.clear();
+                release(results[i]);
             }
+        });
+}
+
+}  // namespace
+
+std::optional<Error> convert_batch(const Pipeline& pipeline, Flavour flavour,
+                                   std::span<const std::string_view> texts,
+                                   FunctionRef<bool(std::size_t, TextResult&)> ready) {
+    return run_batch<TextResult>(
+        texts,
+        [&](std::string_view text, TextResult& out, PrefixRanges* memo) {
+            convert_one(pipeline, flavour, text, out, memo);
+        },
+        ready,
+        [](TextResult& r) {
+            std::string().swap(r.plain);
+            r.records.clear();
+        });
+}
+
+std::optional<Error> align_batch(const Pipeline& pipeline, std::span<const std::string_view> texts,
+                                 FunctionRef<bool(std::size_t, AlignedText&)> ready) {
+    return run_batch<AlignedText>(
+        texts,
+        [&](std::string_view text, AlignedText& out, PrefixRanges* memo) { align_text(pipeline, text, out, memo); },
+        ready,
+        [](AlignedText& r) {
+            r.records.clear();
+            std::vector<std::uint32_t>().swap(r.spans);
         });
 }
 

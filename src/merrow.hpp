@@ -11,6 +11,7 @@
 
 #include "common/function_ref.hpp"
 #include "common/result.hpp"
+#include "pipeline/aligned.hpp"
 #include "pipeline/convert.hpp"
 #include "pipeline/record.hpp"
 #include "segment/label.hpp"
@@ -39,5 +40,9 @@ struct TextResult {
 std::optional<Error> convert_batch(const Pipeline& pipeline, Flavour flavour,
                                    std::span<const std::string_view> texts,
                                    FunctionRef<bool(std::size_t, TextResult&)> ready);
+
+// The aligned flavour (align_text) of every text, on the pool, as convert_batch.
+std::optional<Error> align_batch(const Pipeline& pipeline, std::span<const std::string_view> texts,
+                                 FunctionRef<bool(std::size_t, AlignedText&)> ready);
 
 }  // namespace merrow

@@ -15,16 +15,16 @@
 
 namespace merrow {
 
-// Calls emit(const RecordRef&) for every token of `text`, in order; the
-// views are valid during the call only. `ranges` as for convert().
+// Calls emit(const RecordRef&) for every token of `expanded`, the
+// normalised form of a text of `text_size` bytes, in order; the views are
+// valid during the call only. `ranges` as for convert().
 template <class Emit>
-void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
-                     PrefixRanges* ranges = nullptr) {
-    if (text.empty()) return;
-    TokenMemo memo(text.size());  // token -> index of its first record
+void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_t text_size, Emit&& emit,
+                        PrefixRanges* ranges = nullptr) {
+    TokenMemo memo(text_size);  // token -> index of its first record
     Resolution view;
     std::size_t count = 0;
-    for_each_token(p.punc_norm(), p.word(), p.user_dict(), text, [&](const TokenRef& t) {
+    for_each_run_token(expanded, p.word(), p.user_dict(), [&](const TokenRef& t) {
         if (t.han) {
             if (const std::uint64_t* seen = memo.find(t.text)) {
                 RecordRef repeat{t.text, Label::yue, {}, false, {}, {}, static_cast<std::size_t>(*seen)};
@@ -40,6 +40,17 @@ void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
         emit(static_cast<const RecordRef&>(record));
         ++count;
     }, ranges);
+}
+
+// Calls emit(const RecordRef&) for every token of `text`, in order; the
+// views are valid during the call only. `ranges` as for convert().
+template <class Emit>
+void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
+                     PrefixRanges* ranges = nullptr) {
+    if (text.empty()) return;
+    std::string storage;
+    std::string_view expanded = normalize_text(p.punc_norm(), text, storage);
+    for_each_record_in(p, expanded, text.size(), emit, ranges);
 }
 
 }  // namespace merrow
