@@ -25,7 +25,7 @@ sys.path.insert(0, os.path.dirname(__file__))
 from compare import corpora, each, rates  # noqa: E402
 
 import merrow  # noqa: E402
-from merrow.align import align, align_batch  # noqa: E402
+from merrow.alignment import align, align_batch  # noqa: E402
 
 
 def load_extension(path):

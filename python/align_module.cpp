@@ -58,7 +58,7 @@ PyObject* label_str(const LabelText& label) {
     return shared;
 }
 
-// The tuple subclass that entries are made as (merrow.align.Alignment, set
+// The tuple subclass that entries are made as (merrow.alignment.Alignment, set
 // by set_entry_type), or nullptr for plain tuples. Holds a reference.
 PyObject* g_entry_type = nullptr;
 

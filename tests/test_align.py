@@ -7,10 +7,18 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import merrow
-from merrow.align import (
+from merrow.alignment import (
     Alignment, align, align_batch, align_lines, aligned_pipeline, converter_align, converter_align_batch,
     plain_lines, romanise_alignment, romanise_reading,
 )
+
+
+def unchecked_align(text, user_dict):
+    """align() through the extension itself, which takes any entries, as PyPipeline does."""
+    aligned_pipeline()  # loads the extension and its entry type
+    from merrow._align import AlignPipeline
+
+    return AlignPipeline(merrow.DATA_DIR, user_dict=user_dict).align(text)
 
 
 def spans(text, **kwargs):
@@ -86,7 +94,7 @@ def test_entry_fields():
     ],
 )
 def test_whole_word_when_syllables_do_not_match(user_dict, text, expected):
-    entries = align(text, user_dict=user_dict)
+    entries = unchecked_align(text, user_dict)
     assert [(e.normalised, e.reading, e.whole_word) for e in entries] == expected
     whole = [e for e in entries if e.whole_word]
     for e in whole:
@@ -124,7 +132,7 @@ def test_labels_are_the_words_labels():
     labels = {t[0]: t[2:] for t in detailed}
     entries = align(text)
     at = 0
-    for token, reading, lang, confidence, source in detailed:
+    for token, reading, lang, _confidence, _source in detailed:
         pieces = entries[at:at + (len(token) if lang == "yue" else 1)]
         at += len(pieces)
         assert " ".join(e.reading for e in pieces) == reading
@@ -139,9 +147,18 @@ def test_batch_matches_single_calls():
 
 
 def test_converter_wiring():
-    conv = merrow.Converter(user_dict={"香港": "hoenggong2"}, punc_norm=False)
-    assert converter_align(conv, "「香港」") == align("「香港」", user_dict={"香港": "hoenggong2"}, punc_norm=False)
+    conv = merrow.Converter(user_dict={"香港": "hoeng1 gong1"}, punc_norm=False)
+    assert converter_align(conv, "「香港」") == align("「香港」", user_dict={"香港": "hoeng1 gong1"}, punc_norm=False)
+    assert conv.align("香港") == converter_align(conv, "香港")
+    assert conv.align_batch(iter(["香港", "$5"])) == converter_align_batch(conv, ["香港", "$5"])
+    assert merrow.align("$5") == align("$5") and merrow.align_batch(["$5"]) == [align("$5")]
     assert converter_align_batch(conv, ["香港", "$5"]) == [converter_align(conv, t) for t in ["香港", "$5"]]
+
+
+@pytest.mark.parametrize("user_dict", [{"香港": "hoenggong2"}, {"港": "gong9"}, {"ok": "ou1 kei1"}])
+def test_user_dict_is_checked(user_dict):
+    with pytest.raises(merrow.UserDictError):
+        align("香港", user_dict=user_dict)
 
 
 @pytest.mark.parametrize(
@@ -159,7 +176,7 @@ def test_romanise_reading(romanisation, reading, expected):
 
 
 def test_romanise_alignment():
-    entries = align("香港ok", user_dict={"香港": "hoeng1gong2"})
+    entries = unchecked_align("香港ok", {"香港": "hoeng1gong2"})
     assert [e.reading for e in romanise_alignment(entries, "yale")] == ["hoeng1gong2", "ok"]
     entries = align("香港ok")
     assert [e.reading for e in romanise_alignment(entries, "yale")] == ["hēung", "góng", "ok"]

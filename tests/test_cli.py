@@ -169,3 +169,26 @@ def test_closed_pipe_is_not_an_error(tmp_path):
     r = subprocess.run(cmd, shell=True, capture_output=True, timeout=60)
     assert r.stdout == b"hoeng1 gong2\n"
     assert b"Traceback" not in r.stderr
+
+
+@pytest.mark.parametrize(
+    "romanisation, expected",
+    [("jyutping", "hoeng1 gong2 ， ok"), ("ipa", "hœːŋ˥ kɔːŋ˧˥ ， ok"), ("yale", "hēung góng ， ok")],
+)
+def test_romanisation_of_plain_output(romanisation, expected):
+    r = run(["--romanisation", romanisation], stdin="香港、ok\n\n".encode("utf-8"))
+    assert r.returncode == 0, r.stderr
+    assert lines(r.stdout) == [expected, ""]
+
+
+@pytest.mark.parametrize("romanisation, first", [("jyutping", "jat1"), ("yale", "yāt")])
+def test_align_format_gives_spans_of_each_line(romanisation, first):
+    r = run(["-f", "align", "--romanisation", romanisation], stdin="$1,000、米\n\n".encode("utf-8"))
+    assert r.returncode == 0, r.stderr
+    one, empty = [json.loads(line) for line in lines(r.stdout)]
+    assert empty == {"text": "", "alignment": []}
+    assert one["text"] == "$1,000、米"
+    spans = [(e["start"], e["end"], e["normalised"], e["reading"]) for e in one["alignment"]]
+    assert spans[0] == (0, 6, "一", first)
+    assert [s[:3] for s in spans] == [(0, 6, "一"), (0, 6, "千"), (0, 6, "元"), (6, 7, "，"), (7, 8, "米")]
+    assert all(one["text"][e["start"]:e["end"]] == e["original"] for e in one["alignment"])

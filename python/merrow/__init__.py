@@ -21,14 +21,15 @@ if TYPE_CHECKING:
 
     from _merrow import PyPipeline
 
+    from .alignment import Alignment, align, align_batch
     from .converter import Converter
     from .corpus import convert_files
     from .romanisation import jyutping_to_ipa, jyutping_to_yale, parse_jyutping
     from .user_dict import UserDictError, UserDictSource
 
 __all__ = [
-    "DATA_DIR", "Converter", "PyPipeline", "UserDictError", "__version__", "convert_files", "jyutping_to_ipa",
-    "jyutping_to_yale", "load", "parse_jyutping",
+    "DATA_DIR", "Alignment", "Converter", "PyPipeline", "UserDictError", "__version__", "align", "align_batch",
+    "convert_files", "jyutping_to_ipa", "jyutping_to_yale", "load", "parse_jyutping",
 ]
 
 DATA_DIR: str = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
@@ -61,6 +62,9 @@ _LAZY = {
     "Converter": ("merrow.converter", "Converter"),
     "convert_files": ("merrow.corpus", "convert_files"),
     "UserDictError": ("merrow.user_dict", "UserDictError"),
+    "Alignment": ("merrow.alignment", "Alignment"),
+    "align": ("merrow.alignment", "align"),
+    "align_batch": ("merrow.alignment", "align_batch"),
     "jyutping_to_ipa": ("merrow.romanisation", "jyutping_to_ipa"),
     "jyutping_to_yale": ("merrow.romanisation", "jyutping_to_yale"),
     "parse_jyutping": ("merrow.romanisation", "parse_jyutping"),

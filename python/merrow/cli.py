@@ -25,12 +25,13 @@ if TYPE_CHECKING:
     from .converter import Converter
 
 PROG = "merrow"
-FORMATS = ("plain", "detailed", "candidates")
+FORMATS = ("plain", "detailed", "candidates", "align")
+ROMANISATIONS = ("jyutping", "ipa", "yale")
 DEFAULT_CHUNK = 100_000
 # Characters converted by one batch call at most. Large batches keep every
 # core busy; the detailed and candidates results take some 100 times the
 # memory of the plain ones, so their batches are smaller.
-CHUNK_CHARS = {"plain": 1 << 22, "detailed": 1 << 18, "candidates": 1 << 18}
+CHUNK_CHARS = {"plain": 1 << 22, "detailed": 1 << 18, "candidates": 1 << 18, "align": 1 << 18}
 READ_BLOCK = 1 << 23
 
 
@@ -55,8 +56,11 @@ def _parser() -> argparse.ArgumentParser:
     p.add_argument(
         "-f", "--format", choices=FORMATS, default="plain",
         help="plain: one line of Jyutping per input line; detailed / candidates: one JSON object "
-             "per input line with the tokens and their reading / ranked readings (default: plain)",
+             "per input line with the tokens and their reading / ranked readings; align: one JSON object per "
+             "input line with every syllable and the span of the input it came from (default: plain)",
     )
+    p.add_argument("--romanisation", choices=ROMANISATIONS, default="jyutping",
+                   help="readings of the plain and align formats in Jyutping, IPA or Yale (default: jyutping)")
     p.add_argument("--no-punc-norm", action="store_true", help="keep punctuation as it is written")
     p.add_argument("--user-dict", metavar="FILE",
                    help="tab-separated file of word and Jyutping reading per line; these readings win")
@@ -133,9 +137,12 @@ def _json_records(line: str, tokens: Sequence[Tuple[Any, ...]], field: str) -> s
 class Writer:
     """Converts lists of lines and writes one output line for each."""
 
-    def __init__(self, converter: Converter, fmt: str, out: BinaryIO, chunk_lines: int) -> None:
+    def __init__(
+        self, converter: Converter, fmt: str, out: BinaryIO, chunk_lines: int, romanisation: str = "jyutping"
+    ) -> None:
         self.converter = converter
         self.fmt = fmt
+        self.romanisation = romanisation
         self.out = out
         self.chunk_lines = chunk_lines
         self.field = "jyutping" if fmt == "detailed" else "candidates"
@@ -143,7 +150,8 @@ class Writer:
 
     def lines(self, lines: List[str]) -> None:
         lengths = list(map(len, lines))
-        if lengths and max(lengths) > _pieces.PIECE_CHARS:
+        # Aligned lines are converted whole: their offsets count from the line's start.
+        if lengths and max(lengths) > _pieces.PIECE_CHARS and self.fmt != "align":
             # Long lines on their own, in pieces; the lines between them as usual.
             start = 0
             for i in [i for i, n in enumerate(lengths) if n > _pieces.PIECE_CHARS]:
@@ -170,7 +178,11 @@ class Writer:
 
     def _chunk(self, chunk: List[str]) -> None:
         if self.fmt == "plain":
-            text = _one_line(self.converter.convert_batch(chunk))
+            text = _one_line(self._romanised(self.converter.convert_batch(chunk)))
+        elif self.fmt == "align":
+            from .alignment import align_lines
+
+            text = "".join(line + "\n" for line in align_lines(self.converter, chunk, self.romanisation))
         else:
             records: Sequence[Sequence[Tuple[Any, ...]]] = (
                 self.converter.convert_detailed_batch(chunk)
@@ -179,6 +191,13 @@ class Writer:
             )
             text = "".join(_json_records(line, t, self.field) + "\n" for line, t in zip(chunk, records))
         self.out.write(text.encode("utf-8"))
+
+    def _romanised(self, results: List[str]) -> List[str]:
+        if self.romanisation == "jyutping":
+            return results
+        from .alignment import plain_lines
+
+        return plain_lines(results, self.romanisation)
 
     def _groups(self, pieces: List[str]) -> Iterator[List[str]]:
         step = max(1, self.chunk_chars // _pieces.PIECE_CHARS)
@@ -197,7 +216,7 @@ class Writer:
                 results = self.converter.convert_batch(group)
                 kept = _pieces.join_plain(group, results, lambda p: bool(self.converter.convert_detailed(p)))
                 if kept:
-                    text = _one_line([" ".join(kept)])[:-1]
+                    text = _one_line(self._romanised([" ".join(kept)]))[:-1]
                     write(((" " if not first else "") + text).encode("utf-8"))
                     first = False
             write(b"\n")
@@ -324,7 +343,7 @@ def run(args: argparse.Namespace) -> int:
             out = atomic.file
         show = not args.text and _progress.wanted(args.progress, to_stdout, close_in is None)
         progress = _progress.Progress(show, total)
-        writer = Writer(converter, args.format, out, args.chunk_size)
+        writer = Writer(converter, args.format, out, args.chunk_size, args.romanisation)
         try:
             for lines in reader.batches():
                 writer.lines(lines)

@@ -20,6 +20,8 @@ from .user_dict import UserDictSource, resolve
 if TYPE_CHECKING:
     from _merrow import PyPipeline
 
+    from .alignment import Alignment
+
 __all__ = ["Converter", "DetailedToken", "CandidateToken"]
 
 PathLike = Union[str, "os.PathLike[str]"]
@@ -187,6 +189,18 @@ class Converter:
 
     def convert_candidates_batch(self, texts: Iterable[str]) -> List[List[CandidateToken]]:
         return self.pipeline.convert_candidates_batch(_as_list(texts))
+
+    # Readings aligned to the input (see merrow.alignment).
+
+    def align(self, text: str) -> "List[Alignment]":
+        from .alignment import converter_align
+
+        return converter_align(self, text)
+
+    def align_batch(self, texts: Iterable[str]) -> "List[List[Alignment]]":
+        from .alignment import converter_align_batch
+
+        return converter_align_batch(self, texts)
 
 
 def _listing(data_dir: Optional[str]) -> Optional[Tuple[Tuple[str, int], ...]]:

@@ -1,6 +1,6 @@
 """Readings aligned to the text they came from.
 
-    >>> from merrow.align import align
+    >>> from merrow import align
     >>> [(e.original, e.reading) for e in align("$1,000")]
     [('$1,000', 'jat1'), ('$1,000', 'cin1'), ('$1,000', 'jyun4')]
 
@@ -28,7 +28,7 @@ import json
 import os
 import threading
 from collections import OrderedDict
-from typing import TYPE_CHECKING, Callable, Dict, Iterable, List, Mapping, NamedTuple, Optional
+from typing import TYPE_CHECKING, Callable, Dict, Iterable, List, Mapping, NamedTuple, Optional, Union
 
 if TYPE_CHECKING:
     from ._align import AlignPipeline
@@ -95,14 +95,17 @@ def aligned_pipeline(
     data_dir: Optional[str] = None, punc_norm: bool = True, user_dict: Optional[Mapping[str, str]] = None
 ) -> "AlignPipeline":
     """The aligning pipeline for a configuration (None: the bundled data),
-    built once per process and configuration. Mapping the files is cheap."""
+    built once per process and configuration. Mapping the files is cheap.
+    The user dictionary is checked as `merrow.load` checks it."""
     AlignPipeline = _extension().AlignPipeline
 
     if data_dir is None:
         import merrow
 
         data_dir = merrow.DATA_DIR
-    words = None if user_dict is None else dict(user_dict)
+    from .user_dict import resolve
+
+    words = resolve(user_dict)
     key = (os.fspath(data_dir), bool(punc_norm), None if words is None else tuple(sorted(words.items())))
     return _cached(key, lambda: AlignPipeline(key[0], punc_norm=key[1], user_dict=words))
 
@@ -142,7 +145,7 @@ def _converter_pipeline(converter: "Converter") -> "AlignPipeline":
         import merrow
 
         data_dir = merrow.DATA_DIR
-    key = ("converter", getattr(converter, "_key"), data_dir)
+    key = ("converter", converter._key, data_dir)
     return _cached(key, lambda: AlignPipeline(data_dir, punc_norm=converter.punc_norm,
                                                user_dict=converter.user_dict))
 
@@ -199,9 +202,16 @@ def _record(e: Alignment) -> Dict[str, object]:
     return dict(zip(Alignment._fields, e))
 
 
-def align_lines(pipeline: "AlignPipeline", lines: List[str], romanisation: str = "jyutping") -> List[str]:
+def align_lines(
+    pipeline: "Union[AlignPipeline, Converter]", lines: List[str], romanisation: str = "jyutping"
+) -> List[str]:
     """The `-f align` output of the command line: one JSON object per line,
-    {"text": line, "alignment": [entry objects]}."""
+    {"text": line, "alignment": [entry objects]}. `pipeline` is an aligning
+    pipeline or a `Converter`."""
+    from .converter import Converter
+
+    if isinstance(pipeline, Converter):
+        pipeline = _converter_pipeline(pipeline)
     out = []
     for line, raw in zip(lines, pipeline.align_batch(lines)):
         entries = romanise_alignment(raw, romanisation)
