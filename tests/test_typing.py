@@ -46,6 +46,12 @@ USER_SCRIPT = textwrap.dedent(
     db: List[List[DetailedToken]] = c.convert_detailed_batch(("香港",))
     cb: List[List[CandidateToken]] = c.convert_candidates_batch(["香港"])
     outputs: List[str] = convert_files(["a.txt"], "out", c, partition_lines=10)
+    aligned: List[merrow.Alignment] = merrow.align("香港", punc_norm=False) + c.align("香港")
+    aligned_batch: List[List[merrow.Alignment]] = merrow.align_batch(["香港"]) + c.align_batch(["香港"])
+    start: int = aligned[0].start
+    ipa: str = merrow.jyutping_to_ipa("hoeng1")
+    yale: List[str] = merrow.jyutping_to_yale(["hoeng1"], tone_marks=False)
+    tone: int = merrow.parse_jyutping("hoeng1").tone
     try:
         merrow.load(user_dict={"x": "y"})
     except UserDictError as e:
