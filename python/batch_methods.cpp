@@ -30,10 +30,10 @@ int copy_texts(PyObject* list, std::vector<std::string>& texts) {
 
 // The Python object of one text's result; nullptr with the interpreter's
 // error set on failure.
-PyObject* result_object(Flavour flavour, const TextResult& result) noexcept {
+PyObject* result_object(PyObject* self, Flavour flavour, const TextResult& result) noexcept {
     try {
         if (flavour == Flavour::plain) return to_str(result.plain);
-        return record_list(result.records, flavour == Flavour::candidates);
+        return record_list(pipeline_of(self), shared_strs_of(self), result.records, flavour == Flavour::candidates);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -61,7 +61,7 @@ PyObject* convert_many(const char* display_name, PyObject* self, PyObject* args,
         // meanwhile, so little is left to convert at the end.
         bool object_failed = false;
         auto failure = convert_batch(pipeline_of(self), flavour, views, [&](std::size_t i, TextResult& result) {
-            PyObject* item = result_object(flavour, result);
+            PyObject* item = result_object(self, flavour, result);
             if (item == nullptr) {
                 object_failed = true;
                 return false;

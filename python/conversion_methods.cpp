@@ -9,7 +9,7 @@ namespace {
 
 const Parameter kTextParam[] = {{"text", true}};
 
-// flavour(pipeline, text) -> the new result object, or nullptr with the
+// flavour(self, text) -> the new result object, or nullptr with the
 // interpreter's error set.
 template <class Flavour>
 PyObject* convert_one(const char* display_name, PyObject* self, PyObject* args, PyObject* kwargs,
@@ -20,7 +20,7 @@ PyObject* convert_one(const char* display_name, PyObject* self, PyObject* args, 
         if (bind_arguments(sig, args, kwargs, &slot) < 0) return nullptr;
         std::string text;
         if (convert_str_param(slot, "text", text) < 0) return nullptr;
-        return flavour(pipeline_of(self), text);
+        return flavour(self, text);
     });
 }
 
@@ -28,17 +28,21 @@ PyObject* convert_one(const char* display_name, PyObject* self, PyObject* args, 
 
 PyObject* method_convert(PyObject* self, PyObject* args, PyObject* kwargs) {
     return convert_one("PyPipeline.convert()", self, args, kwargs,
-                       [](const Pipeline& p, std::string_view text) { return to_str(merrow::convert(p, text)); });
+                       [](PyObject* s, std::string_view text) { return to_str(merrow::convert(pipeline_of(s), text)); });
 }
 
 PyObject* method_convert_detailed(PyObject* self, PyObject* args, PyObject* kwargs) {
     return convert_one("PyPipeline.convert_detailed()", self, args, kwargs,
-                       [](const Pipeline& p, std::string_view text) { return record_list(p, text, false); });
+                       [](PyObject* s, std::string_view text) {
+                           return record_list(pipeline_of(s), shared_strs_of(s), text, false);
+                       });
 }
 
 PyObject* method_convert_candidates(PyObject* self, PyObject* args, PyObject* kwargs) {
     return convert_one("PyPipeline.convert_candidates()", self, args, kwargs,
-                       [](const Pipeline& p, std::string_view text) { return record_list(p, text, true); });
+                       [](PyObject* s, std::string_view text) {
+                           return record_list(pipeline_of(s), shared_strs_of(s), text, true);
+                       });
 }
 
 }  // namespace merrow::py

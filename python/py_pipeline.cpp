@@ -71,6 +71,7 @@ PyObject* make_instance(PyTypeObject* type, std::string_view dir, bool punc_norm
     PyObject* self = alloc(type, 0);
     if (self == nullptr) return nullptr;
     new (&reinterpret_cast<PyPipelineObject*>(self)->pipeline) Pipeline(std::move(loaded).value());
+    new (&shared_strs_of(self)) SharedStrs();
     return self;
 }
 
@@ -120,6 +121,7 @@ PyObject* pipeline_from_dir(PyObject*, PyObject* args, PyObject* kwargs) {
 
 void pipeline_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
+    shared_strs_of(self).~SharedStrs();
     reinterpret_cast<PyPipelineObject*>(self)->pipeline.~Pipeline();
     auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_slot(self);

@@ -3,16 +3,24 @@
 
 #include "limited_api.hpp"
 #include "merrow.hpp"
+#include "shared_strs.hpp"
 
 namespace merrow::py {
 
+// `shared` holds the str objects of the dictionary values that results
+// have used so far; it refers to the pipeline's mappings, so it goes first.
 struct PyPipelineObject {
     PyObject_HEAD
     Pipeline pipeline;
+    SharedStrs shared;
 };
 
 inline const Pipeline& pipeline_of(PyObject* self) {
     return reinterpret_cast<PyPipelineObject*>(self)->pipeline;
+}
+
+inline SharedStrs& shared_strs_of(PyObject* self) {
+    return reinterpret_cast<PyPipelineObject*>(self)->shared;
 }
 
 // The type object, created on first use and shared by every module object.
