@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "runtime_abi.hpp"
+
 namespace merrow::py {
 namespace {
 
@@ -147,6 +149,28 @@ int convert_str(PyObject* value, std::string& out) {
         return -1;
     }
     return utf8_of(value, out) ? 0 : -1;
+}
+
+int view_str(PyObject* value, std::string& storage, std::string_view& out) {
+    Utf8Reader reader = cached_utf8_reader();
+    if (reader == nullptr || !is_str(value)) {
+        if (convert_str(value, storage) < 0) return -1;
+        out = storage;
+        return 0;
+    }
+    Py_ssize_t size = 0;
+    const char* data = reader(value, &size);
+    if (data == nullptr) return -1;
+    out = std::string_view(data, static_cast<std::size_t>(size));
+    return 0;
+}
+
+int view_str_param(PyObject* value, const char* name, std::string& storage, std::string_view& out) {
+    if (view_str(value, storage, out) < 0) {
+        add_processing_note(name);
+        return -1;
+    }
+    return 0;
 }
 
 int convert_str_param(PyObject* value, const char* name, std::string& out) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "limited_api.hpp"
 #include "merrow.hpp"
@@ -27,6 +28,11 @@ int bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObj
 // *_param forms also attach the note "while processing '<name>'".
 int convert_str(PyObject* value, std::string& out);
 int convert_str_param(PyObject* value, const char* name, std::string& out);
+// The UTF-8 text of a str as a view: into the str's own cached UTF-8 where
+// the running interpreter offers it (runtime_abi.hpp), valid as long as the
+// str; otherwise into a copy made in `storage`. Same errors as convert_str.
+int view_str(PyObject* value, std::string& storage, std::string_view& out);
+int view_str_param(PyObject* value, const char* name, std::string& storage, std::string_view& out);
 int convert_bool_param(PyObject* value, const char* name, bool& out);
 // None (or nullptr) leaves `present` false.
 int convert_optional_str_param(PyObject* value, const char* name, std::string& out, bool& present);

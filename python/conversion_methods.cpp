@@ -18,8 +18,9 @@ PyObject* convert_one(const char* display_name, PyObject* self, PyObject* args, 
         const Signature sig{display_name, kTextParam, 1};
         PyObject* slot;
         if (bind_arguments(sig, args, kwargs, &slot) < 0) return nullptr;
-        std::string text;
-        if (convert_str_param(slot, "text", text) < 0) return nullptr;
+        std::string storage;
+        std::string_view text;
+        if (view_str_param(slot, "text", storage, text) < 0) return nullptr;
         return flavour(self, text);
     });
 }

@@ -134,3 +134,34 @@ def test_many_distinct_values_all_come_back_right(make_data_dir):
         assert [r[1] for r in detailed] == [f"r{i}" for i in range(len(chars))]
         assert p.convert_candidates(text) == p.convert_candidates_batch([text])[0]
         assert p.convert_candidates(text)[2][1] == ["r2", "s2"]
+
+
+@pytest.mark.parametrize("method", ["convert_detailed_batch", "convert_candidates_batch"])
+def test_batch_texts_emptied_by_a_finaliser_meanwhile(data_dir, method):
+    """The batch reads its texts in place: a finaliser that empties the list
+    while results are being made must not pull the texts from under it."""
+    p = PyPipeline(data_dir=data_dir)
+    texts = ["".join(chr(0x4E00 + (i * 7 + j) % 500) for j in range(40)) + "銀行" for i in range(400)]
+    expected = getattr(p, method)(list(texts))
+
+    class Emptier:
+        def __del__(self):
+            texts.clear()
+
+    def cycle():
+        e = Emptier()
+        e.self = e
+
+    threshold = gc.get_threshold()
+    try:
+        bound = getattr(p, method)
+        gc.collect()
+        cycle()
+        # A collection, which runs the finaliser, once the call has made a
+        # few tuples of its results.
+        gc.set_threshold(20)
+        result = bound(texts)
+    finally:
+        gc.set_threshold(*threshold)
+    assert texts == []
+    assert result == expected
