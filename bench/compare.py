@@ -11,7 +11,7 @@ utterance per call and joined into documents of 50 utterances, and a
 number-heavy text (prices, dates, measurements, percentages). Peers:
 pip install '.[bench]'.
 
-    python bench/compare.py [--quick]
+    python bench/compare.py [--rounds N]   (default 15; fewer for a quick look)
 """
 
 import gc
@@ -222,7 +222,7 @@ def main():
             for docs in corpora().values():
                 out.writelines(doc + "\n" for doc in docs)
         return
-    quick = sys.argv[1:2] == ["--quick"]
+    rounds = int(sys.argv[2]) if sys.argv[1:2] == ["--rounds"] else REPEATS
 
     from pycantonese import characters_to_jyutping
     import ToJyutping
@@ -237,17 +237,17 @@ def main():
     p = merrow.load()
     runners = merrow_runners(p) + [
         (LIST_PEER, each(ToJyutping.get_jyutping_list)),
-        (CANDIDATES_PEER, each(ToJyutping.get_jyutping_candidates), 1 if quick else SLOW_REPEATS),
+        (CANDIDATES_PEER, each(ToJyutping.get_jyutping_candidates), min(rounds, SLOW_REPEATS)),
     ]
     for name, docs in texts.items():
-        found = rates(runners, docs, rounds=2 if quick else REPEATS)
+        found = rates(runners, docs, rounds=rounds)
         # PyCantonese is far slower: measure it on a tenth of the texts.
         slow = [("PyCantonese characters_to_jyutping", each(characters_to_jyutping))]
         found.update(rates(slow, docs[: max(1, len(docs) // 10)], rounds=1))
         print_table(name, docs, found)
 
-    kept_results(p, sentences, rounds=1 if quick else 3)
-    fresh_process_figures(sentences, runs=3 if quick else 9)
+    kept_results(p, sentences, rounds=min(rounds, 3))
+    fresh_process_figures(sentences, runs=min(rounds, 9))
 
 
 if __name__ == "__main__":
