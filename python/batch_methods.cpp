@@ -77,12 +77,11 @@ PyObject* convert_texts(PyObject* self, Flavour flavour, std::span<const std::st
     return list;
 }
 
-PyObject* convert_many(const char* display_name, PyObject* self, PyObject* args, PyObject* kwargs,
-                       Flavour flavour) {
+PyObject* convert_many(const char* display_name, PyObject* self, const CallArgs& call, Flavour flavour) {
     return guarded([&]() -> PyObject* {
         const Signature sig{display_name, kTextsParam, 1};
         PyObject* slot;
-        if (bind_arguments(sig, args, kwargs, &slot) < 0) return nullptr;
+        if (bind_arguments(sig, call, &slot) < 0) return nullptr;
         if (!(PyType_GetFlags(Py_TYPE(slot)) & Py_TPFLAGS_LIST_SUBCLASS)) {
             set_type_error(slot, "list");
             add_processing_note("texts");
@@ -100,16 +99,16 @@ PyObject* convert_many(const char* display_name, PyObject* self, PyObject* args,
 
 }  // namespace
 
-PyObject* method_convert_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_many("PyPipeline.convert_batch()", self, args, kwargs, Flavour::plain);
+PyObject* method_convert_batch(PyObject* self, const CallArgs& call) {
+    return convert_many("PyPipeline.convert_batch()", self, call, Flavour::plain);
 }
 
-PyObject* method_convert_detailed_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_many("PyPipeline.convert_detailed_batch()", self, args, kwargs, Flavour::detailed);
+PyObject* method_convert_detailed_batch(PyObject* self, const CallArgs& call) {
+    return convert_many("PyPipeline.convert_detailed_batch()", self, call, Flavour::detailed);
 }
 
-PyObject* method_convert_candidates_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_many("PyPipeline.convert_candidates_batch()", self, args, kwargs, Flavour::candidates);
+PyObject* method_convert_candidates_batch(PyObject* self, const CallArgs& call) {
+    return convert_many("PyPipeline.convert_candidates_batch()", self, call, Flavour::candidates);
 }
 
 }  // namespace merrow::py

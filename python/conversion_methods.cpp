@@ -12,12 +12,12 @@ const Parameter kTextParam[] = {{"text", true}};
 // flavour(self, text) -> the new result object, or nullptr with the
 // interpreter's error set.
 template <class Flavour>
-PyObject* convert_one(const char* display_name, PyObject* self, PyObject* args, PyObject* kwargs,
+PyObject* convert_one(const char* display_name, PyObject* self, const CallArgs& call,
                       Flavour flavour) {
     return guarded([&]() -> PyObject* {
         const Signature sig{display_name, kTextParam, 1};
         PyObject* slot;
-        if (bind_arguments(sig, args, kwargs, &slot) < 0) return nullptr;
+        if (bind_arguments(sig, call, &slot) < 0) return nullptr;
         std::string storage;
         std::string_view text;
         if (view_str_param(slot, "text", storage, text) < 0) return nullptr;
@@ -27,20 +27,20 @@ PyObject* convert_one(const char* display_name, PyObject* self, PyObject* args, 
 
 }  // namespace
 
-PyObject* method_convert(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_one("PyPipeline.convert()", self, args, kwargs,
+PyObject* method_convert(PyObject* self, const CallArgs& call) {
+    return convert_one("PyPipeline.convert()", self, call,
                        [](PyObject* s, std::string_view text) { return to_str(merrow::convert(pipeline_of(s), text)); });
 }
 
-PyObject* method_convert_detailed(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_one("PyPipeline.convert_detailed()", self, args, kwargs,
+PyObject* method_convert_detailed(PyObject* self, const CallArgs& call) {
+    return convert_one("PyPipeline.convert_detailed()", self, call,
                        [](PyObject* s, std::string_view text) {
                            return record_list(pipeline_of(s), shared_strs_of(s), text, false);
                        });
 }
 
-PyObject* method_convert_candidates(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return convert_one("PyPipeline.convert_candidates()", self, args, kwargs,
+PyObject* method_convert_candidates(PyObject* self, const CallArgs& call) {
+    return convert_one("PyPipeline.convert_candidates()", self, call,
                        [](PyObject* s, std::string_view text) {
                            return record_list(pipeline_of(s), shared_strs_of(s), text, true);
                        });

@@ -1,6 +1,7 @@
 // The PyPipeline type: a Python object holding one Pipeline inline.
 #pragma once
 
+#include "arg_binding.hpp"
 #include "limited_api.hpp"
 #include "merrow.hpp"
 #include "shared_strs.hpp"
@@ -29,12 +30,12 @@ PyObject* pipeline_type();
 // Raises the internal-failure exception (a BaseException subclass) with `message`.
 void raise_internal_failure(const char* message);
 
-// Method bodies (METH_VARARGS | METH_KEYWORDS).
-PyObject* method_convert(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* method_convert_detailed(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* method_convert_candidates(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* method_convert_batch(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* method_convert_detailed_batch(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* method_convert_candidates_batch(PyObject* self, PyObject* args, PyObject* kwargs);
+// Method bodies, for either calling convention (py_pipeline.cpp picks one).
+PyObject* method_convert(PyObject* self, const CallArgs& call);
+PyObject* method_convert_detailed(PyObject* self, const CallArgs& call);
+PyObject* method_convert_candidates(PyObject* self, const CallArgs& call);
+PyObject* method_convert_batch(PyObject* self, const CallArgs& call);
+PyObject* method_convert_detailed_batch(PyObject* self, const CallArgs& call);
+PyObject* method_convert_candidates_batch(PyObject* self, const CallArgs& call);
 
 }  // namespace merrow::py

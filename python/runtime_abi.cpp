@@ -18,6 +18,8 @@ bool at_least(int major, int minor) {
 
 }  // namespace
 
+bool vector_calls() { return at_least(3, 10); }
+
 Utf8Reader cached_utf8_reader() {
     static const Utf8Reader reader =
         at_least(3, 10) ? reinterpret_cast<Utf8Reader>(dlsym(RTLD_DEFAULT, "PyUnicode_AsUTF8AndSize")) : nullptr;

@@ -16,4 +16,12 @@ using Utf8Reader = const char* (*)(PyObject*, Py_ssize_t*);
 // refer to it on older interpreters. Call with the interpreter lock held.
 Utf8Reader cached_utf8_reader();
 
+// Whether methods may use the vector calling convention (METH_FASTCALL with
+// METH_KEYWORDS), which joined the stable ABI in 3.10: there a call passes
+// its arguments as they are, without a tuple and a dict made for it.
+bool vector_calls();
+
+// METH_FASTCALL's value in the 3.10 stable ABI; the 3.8 headers hide it.
+inline constexpr int kMethFastcall = 0x0080;
+
 }  // namespace merrow::py
