@@ -212,7 +212,8 @@ def fresh_process_figures(sentences, runs=9):
     finally:
         os.unlink(f.name)
     print(f"shared str objects after every method over the development half's utterances: "
-          f"{traced / 1024:.0f} KiB traced by tracemalloc, {anon / 1024:.0f} KiB anonymous resident growth (median of 3)")
+          f"{traced / 1024:.0f} KiB traced by tracemalloc, "
+          f"{anon / 1024:.0f} KiB anonymous resident growth (median of 3)")
 
 
 def main():

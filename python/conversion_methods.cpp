@@ -12,8 +12,7 @@ const Parameter kTextParam[] = {{"text", true}};
 // flavour(self, text) -> the new result object, or nullptr with the
 // interpreter's error set.
 template <class Flavour>
-PyObject* convert_one(const char* display_name, PyObject* self, const CallArgs& call,
-                      Flavour flavour) {
+PyObject* convert_one(const char* display_name, PyObject* self, const CallArgs& call, Flavour flavour) {
     return guarded([&]() -> PyObject* {
         const Signature sig{display_name, kTextParam, 1};
         PyObject* slot;
@@ -28,8 +27,9 @@ PyObject* convert_one(const char* display_name, PyObject* self, const CallArgs& 
 }  // namespace
 
 PyObject* method_convert(PyObject* self, const CallArgs& call) {
-    return convert_one("PyPipeline.convert()", self, call,
-                       [](PyObject* s, std::string_view text) { return to_str(merrow::convert(pipeline_of(s), text)); });
+    return convert_one("PyPipeline.convert()", self, call, [](PyObject* s, std::string_view text) {
+        return to_str(merrow::convert(pipeline_of(s), text));
+    });
 }
 
 PyObject* method_convert_detailed(PyObject* self, const CallArgs& call) {
