@@ -21,7 +21,9 @@ void convert_one(const Pipeline& p, Flavour flavour, std::string_view text, Text
         return;
     }
     const bool first_only = flavour == Flavour::detailed;
-    for_each_record(p, text, [&](const RecordRef& r) { out.records.push(r, first_only); }, memo);
+    for_each_record(p, text, [&](const RecordRef& r) {
+        out.records.push(r, first_only, r.earlier == RecordRef::kNoEarlier && p.holds(r.token, r.reading));
+    }, memo);
 }
 
 // Converts texts[i] into results[i] with convert(text, result, memo) on the

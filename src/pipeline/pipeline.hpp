@@ -25,6 +25,13 @@ public:
     const UserDict& user_dict() const noexcept { return user_dict_; }
     bool punc_norm() const noexcept { return punc_norm_; }
 
+    // Whether `value`, a reading of `token`, is a view into this pipeline's
+    // tables or user dictionary: one that keeps its address and bytes for as
+    // long as the pipeline, so that callers may key their own objects by it.
+    bool holds(std::string_view token, std::string_view value) const {
+        return tables_.holds(value) || user_dict_.holds(token, value);
+    }
+
 private:
     Pipeline(DictionarySet tables, UserDict user_dict, bool punc_norm) noexcept
         : tables_(std::move(tables)), user_dict_(std::move(user_dict)), punc_norm_(punc_norm) {}

@@ -59,6 +59,13 @@ public:
     // with the checks of get().
     std::optional<std::string_view> value_at(std::uint64_t index) const noexcept;
 
+    // Whether `text` lies within this mapping, and so keeps its address and
+    // bytes for as long as this object.
+    bool holds(std::string_view text) const noexcept {
+        auto begin = reinterpret_cast<std::uintptr_t>(mapping_), at = reinterpret_cast<std::uintptr_t>(text.data());
+        return at >= begin && at - begin <= length_ && text.size() <= length_ - (at - begin);
+    }
+
 private:
     MappedDict(void* mapping, std::size_t length, std::uint64_t entry_count, std::uint64_t pool_size,
                TrieIndex index) noexcept;
