@@ -48,12 +48,11 @@ PyObject* reading_list(const RecordRef& r, SharedStrs* shared) {
     return list;
 }
 
-// Containers of str only are never part of a cycle: keeping them out of the
-// cycle collector's lists spares every later collection a walk over them,
-// which with many results kept dominates the cost of making them. A list of
-// readings is a list, so a caller could make it part of a cycle by putting
-// into it an object that refers back to it; such a cycle is then not
-// collected. Results hold str only as they are returned.
+// A tuple of str only is never part of a cycle: keeping it out of the cycle
+// collector's lists spares every later collection a walk over it, which with
+// many results kept dominates the cost of making them. A list of readings
+// (and so a tuple that holds one) stays tracked: a caller may put into it an
+// object that refers back to it, and that cycle must still be collected.
 void untrack(PyObject* container) { PyObject_GC_UnTrack(container); }
 
 // Builds the tuples of one result, then hands them over to a list made at
@@ -79,7 +78,6 @@ public:
             fields = fields_[r.earlier];
             if (!as_list_) return push(fields, 0);
             fields.items[1] = PyList_GetSlice(fields.items[1], 0, PyList_Size(fields.items[1]));
-            if (fields.items[1] != nullptr) untrack(fields.items[1]);
             return push(fields, 0b00010);
         }
         // Every field a new reference, nullptr once one fails.
@@ -88,7 +86,6 @@ public:
         token = to_str(r.token);
         if (token != nullptr) {
             fields.items[1] = as_list_ ? reading_list(r, shared) : reading_str(shared, r.first_reading());
-            if (as_list_ && fields.items[1] != nullptr) untrack(fields.items[1]);
         }
         fields.items[2] = fields.items[1] == nullptr ? nullptr : label_str(LabelText::of(r.lang));
         fields.items[3] = fields.items[2] == nullptr ? nullptr : label_str(r.confidence);
@@ -127,7 +124,7 @@ private:
             failed_ = true;
             return;
         }
-        untrack(tuple);
+        if (!as_list_) untrack(tuple);
         tuples_.push_back(tuple);
         fields_.push_back(fields);
     }
