@@ -1,5 +1,8 @@
 #include "merrow.hpp"
 
+#include <unistd.h>
+
+#include <memory>
 #include <vector>
 
 #include "pipeline/batch_prefix_ranges.hpp"
@@ -29,24 +32,39 @@ void convert_one(const Pipeline& p, Flavour flavour, std::string_view text, Text
 std::optional<Error> convert_batch(const Pipeline& pipeline, Flavour flavour,
                                    std::span<const std::string_view> texts,
                                    FunctionRef<bool(std::size_t, TextResult&)> ready) {
+    return convert_batch(pipeline, flavour, texts, ready, [] { return true; });
+}
+
+std::optional<Error> convert_batch(const Pipeline& pipeline, Flavour flavour,
+                                   std::span<const std::string_view> texts,
+                                   FunctionRef<bool(std::size_t, TextResult&)> ready,
+                                   FunctionRef<bool()> keep_going) {
     Result<WorkerPool*> pool = WorkerPool::global();
     if (!pool) return pool.error();
-    std::vector<TextResult> results(texts.size());
+    const pid_t owner = getpid();
+    auto results = std::make_unique<std::vector<TextResult>>(texts.size());
     bool stopped = false;
     BatchPrefixRanges ranges;
-    return pool.value()->run(
+    auto failure = pool.value()->run(
         texts.size(),
         [&](std::size_t begin, std::size_t end) {
             PrefixRanges* memo = ranges.for_this_thread();
-            for (std::size_t i = begin; i < end; ++i) convert_one(pipeline, flavour, texts[i], results[i], memo);
+            for (std::size_t i = begin; i < end; ++i) {
+                convert_one(pipeline, flavour, texts[i], (*results)[i], memo);
+            }
         },
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end && !stopped; ++i) {
-                stopped = !ready(i, results[i]);
-                std::string().swap(results[i].plain);
-                results[i].records.clear();
+                stopped = !ready(i, (*results)[i]);
+                std::string().swap((*results)[i].plain);
+                (*results)[i].records.clear();
             }
-        });
+        },
+        [&] { return !stopped && keep_going(); });
+    // In a child forked meanwhile, slots that the parent's workers were
+    // filling at the fork may be half written: they are left alone.
+    if (getpid() != owner) static_cast<void>(results.release());
+    return failure;
 }
 
 }  // namespace merrow
