@@ -55,8 +55,9 @@ public:
     }
 
     // run() with on_done, where the calling thread also calls keep_going()
-    // after each on_done call and at least every POLL_INTERVAL while it waits
-    // or works (never holding the pool's lock). Once it returns false the
+    // after each on_done call, at least every POLL_INTERVAL while it waits,
+    // and, when it runs indices itself, after the one that passes that
+    // interval (never holding the pool's lock). Once it returns false the
     // rest is abandoned: queued ranges are dropped, running ones stop before
     // their next index, no further on_done call is made, and run() returns
     // nothing once no thread is inside a body. Should the process fork inside
