@@ -74,10 +74,16 @@ def test_batch_gives_way_to_a_signal_and_the_pool_goes_on(pipeline, method):
 
 @pytest.mark.parametrize("method", ["convert_detailed", "convert_candidates"])
 def test_single_text_gives_way_while_its_records_are_built(pipeline, method):
+    # Only the building of result objects checks: the engine's own pass over
+    # the rest of the text still runs (a fraction of the whole), so the bound
+    # is relative to the time the call has left.
     convert = getattr(pipeline, method)
     repeats = sized(lambda s, n: convert(s * n), SENTENCE)
     text = SENTENCE * repeats
-    assert interrupted_after(lambda: convert(text)) < BOUND
+    started = time.perf_counter()
+    convert(text)
+    left = time.perf_counter() - started - SIGNAL_AFTER
+    assert interrupted_after(lambda: convert(text)) < 0.6 * left
     assert convert(SENTENCE * 3) == convert(SENTENCE) * 3
 
 
