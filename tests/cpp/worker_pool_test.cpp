@@ -315,16 +315,17 @@ void test_keep_going(WorkerPool& pool, const std::string& label) {
     check(!error && polls == 3 && on_caller, label + ": keep_going is asked on the caller until it says no");
     check(at_most_once && ran < n && done_after_stop == 0,
           label + ": after keep_going says no the rest is dropped and nothing is handed over");
-    // Polled while the caller only waits, too: long indices on the workers
-    // (the caller, which may take some itself, is quick with its own).
-    std::size_t waiting_polls = 0;
+    // Asked all through a long job, whether the caller waits or runs
+    // indices itself (it hands the rest back after each interval).
+    std::size_t polls_in_long_job = 0;
     error = pool.run(
-        2 * pool.size() + 2,
-        [&](std::size_t, std::size_t) {
-            if (std::this_thread::get_id() != caller) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        100,
+        [&](std::size_t begin, std::size_t end) {
+            const bool here = std::this_thread::get_id() == caller;
+            std::this_thread::sleep_for(std::chrono::milliseconds(here ? 2 : 10) * (end - begin));
         },
-        [](std::size_t, std::size_t) {}, [&] { return ++waiting_polls > 0; });
-    check(!error && waiting_polls >= 5, label + ": keep_going is asked while the caller waits");
+        [](std::size_t, std::size_t) {}, [&] { return ++polls_in_long_job > 0; });
+    check(!error && polls_in_long_job >= 5, label + ": keep_going is asked all through a long job");
     check_coverage(pool, 5000, label + ": pool usable after a job was stopped,");
 }
 
