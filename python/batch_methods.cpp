@@ -1,6 +1,8 @@
 // convert_batch and friends: read every text of the list as UTF-8, let the
 // engine convert them on its worker pool, and fill the result list by index
 // as texts finish.
+#include <unistd.h>
+
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,28 +51,47 @@ PyObject* result_object(PyObject* self, Flavour flavour, const TextResult& resul
 
 // Converts the texts and makes the result list; nullptr with the
 // interpreter's error set on failure.
-PyObject* convert_texts(PyObject* self, Flavour flavour, std::span<const std::string_view> views) {
+PyObject* convert_texts(const char* display_name, PyObject* self, Flavour flavour,
+                        std::span<const std::string_view> views) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(views.size()));
     if (list == nullptr) return nullptr;
     // Results become Python objects on this thread, which holds the
     // interpreter lock, as texts finish: the workers go on with the rest
-    // meanwhile, so little is left to convert at the end.
-    bool object_failed = false;
-    auto failure = convert_batch(pipeline_of(self), flavour, views, [&](std::size_t i, TextResult& result) {
-        PyObject* item = result_object(self, flavour, result);
-        if (item == nullptr) {
-            object_failed = true;
-            return false;
-        }
-        PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
-        return true;
-    });
+    // meanwhile, so little is left to convert at the end. Between objects,
+    // and every few milliseconds while it waits, the thread runs pending
+    // signal handlers: Ctrl-C stops a long batch at once.
+    const pid_t owner = getpid();
+    bool stopped = false;
+    auto failure = convert_batch(
+        pipeline_of(self), flavour, views,
+        [&](std::size_t i, TextResult& result) {
+            PyObject* item = result_object(self, flavour, result);
+            if (item == nullptr) {
+                stopped = true;
+                return false;
+            }
+            PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
+            stopped = PyErr_CheckSignals() < 0;
+            return !stopped;
+        },
+        [&] {
+            stopped = PyErr_CheckSignals() < 0;
+            return !stopped;
+        });
+    if (getpid() != owner) {
+        // A fork from Python code run meanwhile (a finaliser, a signal
+        // handler): the child has none of the workers converting the rest.
+        Py_DecRef(list);
+        PyErr_Format(PyExc_RuntimeError, "%s cannot go on in a process forked during the call: "
+                     "call it again in the child", display_name);
+        return nullptr;
+    }
     if (failure) {
         Py_DecRef(list);
         raise_internal_failure(failure->message.c_str());
         return nullptr;
     }
-    if (object_failed) {
+    if (stopped) {
         Py_DecRef(list);
         return nullptr;
     }
@@ -91,7 +112,7 @@ PyObject* convert_many(const char* display_name, PyObject* self, const CallArgs&
         std::vector<std::string> copies;
         std::vector<std::string_view> views;
         int status = read_texts(slot, held, copies, views);
-        PyObject* result = status < 0 ? nullptr : convert_texts(self, flavour, views);
+        PyObject* result = status < 0 ? nullptr : convert_texts(display_name, self, flavour, views);
         Py_XDECREF(held);
         return result;
     });

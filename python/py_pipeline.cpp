@@ -87,6 +87,15 @@ std::string default_data_dir() {
     return "data";
 }
 
+// A directory path goes to the operating system as a C string, where a NUL
+// would silently cut it short: refuse it, as Python's own file functions do.
+int check_path_param(const std::string& path, const char* name) {
+    if (path.find('\0') == std::string::npos) return 0;
+    PyErr_SetString(PyExc_ValueError, "embedded null byte");
+    add_processing_note(name);
+    return -1;
+}
+
 const Parameter kNewParams[] = {{"punc_norm", false}, {"data_dir", false}, {"user_dict", false}};
 const Signature kNewSig{"PyPipeline.__new__()", kNewParams, 3};
 
@@ -99,6 +108,7 @@ PyObject* pipeline_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         UserEntries user_dict;
         if (slots[0] != nullptr && convert_bool_param(slots[0], "punc_norm", punc_norm) < 0) return nullptr;
         if (convert_optional_str_param(slots[1], "data_dir", data_dir, has_dir) < 0) return nullptr;
+        if (has_dir && check_path_param(data_dir, "data_dir") < 0) return nullptr;
         if (convert_user_dict_param(slots[2], "user_dict", user_dict) < 0) return nullptr;
         if (!has_dir) data_dir = default_data_dir();
         return make_instance(type, data_dir, punc_norm, std::move(user_dict));
@@ -115,6 +125,7 @@ PyObject* pipeline_from_dir(PyObject*, const CallArgs& call) {
         std::string dir;
         bool punc_norm = true;
         if (convert_str_param(slots[0], "dir", dir) < 0) return nullptr;
+        if (check_path_param(dir, "dir") < 0) return nullptr;
         if (slots[1] != nullptr && convert_bool_param(slots[1], "punc_norm", punc_norm) < 0) return nullptr;
         return make_instance(reinterpret_cast<PyTypeObject*>(pipeline_type()), dir, punc_norm, {});
     });

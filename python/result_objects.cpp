@@ -73,6 +73,12 @@ public:
 
     void add(const RecordRef& r) {
         if (failed_) return;
+        // A text of millions of tokens takes seconds: pending signal handlers
+        // run now and then, and an exception they raise ends the list.
+        if (++added_ % kRecordsPerSignalCheck == 0 && PyErr_CheckSignals() < 0) {
+            failed_ = true;
+            return;
+        }
         Fields fields;
         if (r.earlier != RecordRef::kNoEarlier) {
             fields = fields_[r.earlier];
@@ -129,10 +135,14 @@ private:
         fields_.push_back(fields);
     }
 
+    // About a millisecond of tuples.
+    static constexpr std::size_t kRecordsPerSignalCheck = 4096;
+
     const Pipeline& pipeline_;
     SharedStrs& shared_;
     const bool as_list_;
     bool failed_ = false;
+    std::size_t added_ = 0;
     std::vector<PyObject*> tuples_;
     std::vector<Fields> fields_;
 };

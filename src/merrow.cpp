@@ -1,5 +1,8 @@
 #include "merrow.hpp"
 
+#include <unistd.h>
+
+#include <memory>
 #include <vector>
 
 #include "pipeline/batch_prefix_ranges.hpp"
@@ -27,27 +30,35 @@ void convert_one(const Pipeline& p, Flavour flavour, std::string_view text, Text
 }
 
 // Converts texts[i] into results[i] with convert(text, result, memo) on the
-// pool, handing each finished result to ready() and then to release().
+// pool, handing each finished result to ready() and then to release(), and
+// asking keep_going() while it waits.
 template <class TextOut, class Convert, class Release>
 std::optional<Error> run_batch(std::span<const std::string_view> texts, Convert convert,
-                               FunctionRef<bool(std::size_t, TextOut&)> ready, Release release) {
+                               FunctionRef<bool(std::size_t, TextOut&)> ready, Release release,
+                               FunctionRef<bool()> keep_going) {
     Result<WorkerPool*> pool = WorkerPool::global();
     if (!pool) return pool.error();
-    std::vector<TextOut> results(texts.size());
+    const pid_t owner = getpid();
+    auto results = std::make_unique<std::vector<TextOut>>(texts.size());
     bool stopped = false;
     BatchPrefixRanges ranges;
-    return pool.value()->run(
+    auto failure = pool.value()->run(
         texts.size(),
         [&](std::size_t begin, std::size_t end) {
             PrefixRanges* memo = ranges.for_this_thread();
-            for (std::size_t i = begin; i < end; ++i) convert(texts[i], results[i], memo);
+            for (std::size_t i = begin; i < end; ++i) convert(texts[i], (*results)[i], memo);
         },
         [&](std::size_t begin, std::size_t end) {
             for (std::size_t i = begin; i < end && !stopped; ++i) {
-                stopped = !ready(i, results[i]);
-                release(results[i]);
+                stopped = !ready(i, (*results)[i]);
+                release((*results)[i]);
             }
-        });
+        },
+        [&] { return !stopped && keep_going(); });
+    // In a child forked meanwhile, slots that the parent's workers were
+    // filling at the fork may be half written: they are left alone.
+    if (getpid() != owner) static_cast<void>(results.release());
+    return failure;
 }
 
 }  // namespace
@@ -55,6 +66,13 @@ std::optional<Error> run_batch(std::span<const std::string_view> texts, Convert 
 std::optional<Error> convert_batch(const Pipeline& pipeline, Flavour flavour,
                                    std::span<const std::string_view> texts,
                                    FunctionRef<bool(std::size_t, TextResult&)> ready) {
+    return convert_batch(pipeline, flavour, texts, ready, [] { return true; });
+}
+
+std::optional<Error> convert_batch(const Pipeline& pipeline, Flavour flavour,
+                                   std::span<const std::string_view> texts,
+                                   FunctionRef<bool(std::size_t, TextResult&)> ready,
+                                   FunctionRef<bool()> keep_going) {
     return run_batch<TextResult>(
         texts,
         [&](std::string_view text, TextResult& out, PrefixRanges* memo) {
@@ -64,7 +82,8 @@ std::optional<Error> convert_batch(const Pipeline& pipeline, Flavour flavour,
         [](TextResult& r) {
             std::string().swap(r.plain);
             r.records.clear();
-        });
+        },
+        keep_going);
 }
 
 std::optional<Error> align_batch(const Pipeline& pipeline, std::span<const std::string_view> texts,
@@ -76,7 +95,8 @@ std::optional<Error> align_batch(const Pipeline& pipeline, std::span<const std::
         [](AlignedText& r) {
             r.records.clear();
             std::vector<std::uint32_t>().swap(r.spans);
-        });
+        },
+        [] { return true; });
 }
 
 }  // namespace merrow

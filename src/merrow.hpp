@@ -45,4 +45,16 @@ std::optional<Error> convert_batch(const Pipeline& pipeline, Flavour flavour,
 std::optional<Error> align_batch(const Pipeline& pipeline, std::span<const std::string_view> texts,
                                  FunctionRef<bool(std::size_t, AlignedText&)> ready);
 
+// convert_batch(), where the calling thread also asks keep_going() at least
+// every few milliseconds (WorkerPool::POLL_INTERVAL) while it waits, and
+// after each run of ready() calls. Once either says no, the texts not yet
+// converted are dropped and the call returns as soon as the workers are out
+// of the texts they are in (nothing: the caller knows why it stopped). If
+// the process forks inside ready() or keep_going(), the call in the child
+// fails at once (the workers converting the rest are not there).
+std::optional<Error> convert_batch(const Pipeline& pipeline, Flavour flavour,
+                                   std::span<const std::string_view> texts,
+                                   FunctionRef<bool(std::size_t, TextResult&)> ready,
+                                   FunctionRef<bool()> keep_going);
+
 }  // namespace merrow
