@@ -2,6 +2,7 @@
 and a fork from Python code run inside a batch leaves no child hanging."""
 
 import json
+import os
 import signal
 import subprocess
 import sys
@@ -178,6 +179,8 @@ print(json.dumps(["parent", outcome, os.waitstatus_to_exitcode(status)]), flush=
 """
 
 
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer's runtime is not safe to fork from a process with running threads")
 @pytest.mark.parametrize("method", ["convert_detailed_batch", "convert_candidates_batch"])
 def test_fork_inside_a_batch_does_not_hang_the_child(method):
     code = textwrap.dedent(FORK_IN_FINALISER).format(sentence=SENTENCE, method=method)
