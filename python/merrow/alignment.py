@@ -26,9 +26,9 @@ from __future__ import annotations
 import functools
 import json
 import os
-import threading
-from collections import OrderedDict
 from typing import TYPE_CHECKING, Callable, Dict, Iterable, List, Mapping, NamedTuple, Optional, Union
+
+from ._pipeline_cache import PipelineCache
 
 if TYPE_CHECKING:
     from ._align import AlignPipeline
@@ -56,30 +56,11 @@ class Alignment(NamedTuple):
     whole_word: bool  # the reading could not be split one syllable per character
 
 
-_CACHE_LIMIT = 8
-_pipelines: "OrderedDict[tuple, AlignPipeline]" = OrderedDict()
-_lock = threading.Lock()
-
-
-def _reset_lock_after_fork() -> None:
-    global _lock
-    _lock = threading.Lock()
-
-
-if hasattr(os, "register_at_fork"):
-    os.register_at_fork(after_in_child=_reset_lock_after_fork)
+_pipelines: "PipelineCache[AlignPipeline]" = PipelineCache()
 
 
 def _cached(key: tuple, build: Callable[[], "AlignPipeline"]) -> "AlignPipeline":
-    with _lock:
-        pipeline = _pipelines.get(key)
-        if pipeline is None:
-            pipeline = _pipelines[key] = build()
-            while len(_pipelines) > _CACHE_LIMIT:
-                _pipelines.popitem(last=False)
-        else:
-            _pipelines.move_to_end(key)
-        return pipeline
+    return _pipelines.get(key, build)
 
 
 @functools.lru_cache(maxsize=None)

@@ -11,10 +11,9 @@ shares the mapped pages through the page cache.
 from __future__ import annotations
 
 import os
-import threading
-from collections import OrderedDict
 from typing import TYPE_CHECKING, Any, Dict, Iterable, List, Optional, Tuple, Union
 
+from ._pipeline_cache import PipelineCache
 from .user_dict import UserDictSource, resolve
 
 if TYPE_CHECKING:
@@ -33,22 +32,8 @@ CandidateToken = Tuple[str, List[str], str, str, str]
 # Pipelines built in this process, keyed by the configuration and the files
 # of the data directory. Unpickled copies of one converter, and converters
 # built alike, share one pipeline, so a worker that receives the converter
-# with every task builds it once. Bounded so that a process creating many
-# converters does not keep every mapping alive.
-_CACHE_LIMIT = 8
-_pipelines: "OrderedDict[Tuple[Any, ...], PyPipeline]" = OrderedDict()
-_lock = threading.Lock()
-
-
-def _reset_lock_after_fork() -> None:
-    # A lock held by another thread at fork time would stay held forever in
-    # the child, which has only the forking thread.
-    global _lock
-    _lock = threading.Lock()
-
-
-if hasattr(os, "register_at_fork"):
-    os.register_at_fork(after_in_child=_reset_lock_after_fork)
+# with every task builds it once.
+_pipelines: "PipelineCache[PyPipeline]" = PipelineCache()
 
 
 def _default_data_dir() -> Optional[str]:
@@ -147,15 +132,7 @@ class Converter:
         # replaced (written beside and renamed over) gets a new one, and a
         # new converter must then not get the old mappings.
         key = (self._key, data_dir, files)
-        with _lock:
-            pipeline = _pipelines.get(key)
-            if pipeline is None:
-                pipeline = _pipelines[key] = self._build(data_dir)
-                while len(_pipelines) > _CACHE_LIMIT:
-                    _pipelines.popitem(last=False)
-            else:
-                _pipelines.move_to_end(key)
-            return pipeline
+        return _pipelines.get(key, lambda: self._build(data_dir))
 
     def _build(self, data_dir: Optional[str]) -> PyPipeline:
         if data_dir is None:
