@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "runtime_abi.hpp"
+
 namespace merrow::py {
 namespace {
 
@@ -77,12 +79,12 @@ void add_processing_note(const char* name) {
     PyErr_Restore(type, value, traceback);
 }
 
-int bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** slots) {
+int bind_arguments(const Signature& sig, const CallArgs& call, PyObject** slots) {
     for (Py_ssize_t i = 0; i < sig.count; ++i) slots[i] = nullptr;
     Py_ssize_t required = 0;
     for (Py_ssize_t i = 0; i < sig.count; ++i) required += sig.parameters[i].required;
 
-    Py_ssize_t given = args != nullptr ? PyTuple_Size(args) : 0;
+    Py_ssize_t given = call.is_vector ? call.nargs : call.tuple != nullptr ? PyTuple_Size(call.tuple) : 0;
     if (given > sig.count) {
         const char* verb = given == 1 ? "was" : "were";
         if (required == sig.count) {
@@ -94,33 +96,44 @@ int bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObj
         }
         return -1;
     }
-    for (Py_ssize_t i = 0; i < given; ++i) slots[i] = PyTuple_GetItem(args, i);
+    for (Py_ssize_t i = 0; i < given; ++i) {
+        slots[i] = call.is_vector ? call.vector[i] : PyTuple_GetItem(call.tuple, i);
+    }
 
-    if (kwargs != nullptr) {
+    // One keyword argument; -1 with the error set.
+    auto keyword = [&](PyObject* key, PyObject* value) -> int {
+        std::string name;
+        if (!is_str(key) || !utf8_of(key, name)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_TypeError, "%s keywords must be strings", sig.display_name);
+            return -1;
+        }
+        Py_ssize_t index = -1;
+        for (Py_ssize_t i = 0; i < sig.count; ++i) {
+            if (name == sig.parameters[i].name) index = i;
+        }
+        if (index < 0) {
+            PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%s'", sig.display_name,
+                         name.c_str());
+            return -1;
+        }
+        if (slots[index] != nullptr) {
+            PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", sig.display_name,
+                         name.c_str());
+            return -1;
+        }
+        slots[index] = value;
+        return 0;
+    };
+    if (call.is_vector && call.kwnames != nullptr) {
+        for (Py_ssize_t i = 0; i < PyTuple_Size(call.kwnames); ++i) {
+            if (keyword(PyTuple_GetItem(call.kwnames, i), call.vector[call.nargs + i]) < 0) return -1;
+        }
+    } else if (call.dict != nullptr) {
         Py_ssize_t pos = 0;
         PyObject *key, *value;
-        while (PyDict_Next(kwargs, &pos, &key, &value)) {
-            std::string name;
-            if (!is_str(key) || !utf8_of(key, name)) {
-                PyErr_Clear();
-                PyErr_Format(PyExc_TypeError, "%s keywords must be strings", sig.display_name);
-                return -1;
-            }
-            Py_ssize_t index = -1;
-            for (Py_ssize_t i = 0; i < sig.count; ++i) {
-                if (name == sig.parameters[i].name) index = i;
-            }
-            if (index < 0) {
-                PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%s'", sig.display_name,
-                             name.c_str());
-                return -1;
-            }
-            if (slots[index] != nullptr) {
-                PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", sig.display_name,
-                             name.c_str());
-                return -1;
-            }
-            slots[index] = value;
+        while (PyDict_Next(call.dict, &pos, &key, &value)) {
+            if (keyword(key, value) < 0) return -1;
         }
     }
 
@@ -147,6 +160,28 @@ int convert_str(PyObject* value, std::string& out) {
         return -1;
     }
     return utf8_of(value, out) ? 0 : -1;
+}
+
+int view_str(PyObject* value, std::string& storage, std::string_view& out) {
+    Utf8Reader reader = cached_utf8_reader();
+    if (reader == nullptr || !is_str(value)) {
+        if (convert_str(value, storage) < 0) return -1;
+        out = storage;
+        return 0;
+    }
+    Py_ssize_t size = 0;
+    const char* data = reader(value, &size);
+    if (data == nullptr) return -1;
+    out = std::string_view(data, static_cast<std::size_t>(size));
+    return 0;
+}
+
+int view_str_param(PyObject* value, const char* name, std::string& storage, std::string_view& out) {
+    if (view_str(value, storage, out) < 0) {
+        add_processing_note(name);
+        return -1;
+    }
+    return 0;
 }
 
 int convert_str_param(PyObject* value, const char* name, std::string& out) {

@@ -6,6 +6,7 @@
 
 #include "arg_binding.hpp"
 #include "boundary.hpp"
+#include "runtime_abi.hpp"
 
 namespace merrow::py {
 namespace {
@@ -71,6 +72,7 @@ PyObject* make_instance(PyTypeObject* type, std::string_view dir, bool punc_norm
     PyObject* self = alloc(type, 0);
     if (self == nullptr) return nullptr;
     new (&reinterpret_cast<PyPipelineObject*>(self)->pipeline) Pipeline(std::move(loaded).value());
+    new (&shared_strs_of(self)) SharedStrs();
     return self;
 }
 
@@ -85,6 +87,15 @@ std::string default_data_dir() {
     return "data";
 }
 
+// A directory path goes to the operating system as a C string, where a NUL
+// would silently cut it short: refuse it, as Python's own file functions do.
+int check_path_param(const std::string& path, const char* name) {
+    if (path.find('\0') == std::string::npos) return 0;
+    PyErr_SetString(PyExc_ValueError, "embedded null byte");
+    add_processing_note(name);
+    return -1;
+}
+
 const Parameter kNewParams[] = {{"punc_norm", false}, {"data_dir", false}, {"user_dict", false}};
 const Signature kNewSig{"PyPipeline.__new__()", kNewParams, 3};
 
@@ -97,6 +108,7 @@ PyObject* pipeline_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         UserEntries user_dict;
         if (slots[0] != nullptr && convert_bool_param(slots[0], "punc_norm", punc_norm) < 0) return nullptr;
         if (convert_optional_str_param(slots[1], "data_dir", data_dir, has_dir) < 0) return nullptr;
+        if (has_dir && check_path_param(data_dir, "data_dir") < 0) return nullptr;
         if (convert_user_dict_param(slots[2], "user_dict", user_dict) < 0) return nullptr;
         if (!has_dir) data_dir = default_data_dir();
         return make_instance(type, data_dir, punc_norm, std::move(user_dict));
@@ -106,13 +118,14 @@ PyObject* pipeline_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 const Parameter kFromDirParams[] = {{"dir", true}, {"punc_norm", false}};
 const Signature kFromDirSig{"PyPipeline.from_dir()", kFromDirParams, 2};
 
-PyObject* pipeline_from_dir(PyObject*, PyObject* args, PyObject* kwargs) {
+PyObject* pipeline_from_dir(PyObject*, const CallArgs& call) {
     return guarded([&]() -> PyObject* {
         PyObject* slots[2];
-        if (bind_arguments(kFromDirSig, args, kwargs, slots) < 0) return nullptr;
+        if (bind_arguments(kFromDirSig, call, slots) < 0) return nullptr;
         std::string dir;
         bool punc_norm = true;
         if (convert_str_param(slots[0], "dir", dir) < 0) return nullptr;
+        if (check_path_param(dir, "dir") < 0) return nullptr;
         if (slots[1] != nullptr && convert_bool_param(slots[1], "punc_norm", punc_norm) < 0) return nullptr;
         return make_instance(reinterpret_cast<PyTypeObject*>(pipeline_type()), dir, punc_norm, {});
     });
@@ -120,28 +133,53 @@ PyObject* pipeline_from_dir(PyObject*, PyObject* args, PyObject* kwargs) {
 
 void pipeline_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
+    shared_strs_of(self).~SharedStrs();
     reinterpret_cast<PyPipelineObject*>(self)->pipeline.~Pipeline();
     auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_slot(self);
     Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
 
-#define MERROW_METHOD(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
+// Every method has one body and two entry points, one per calling
+// convention; the method table names the one the running interpreter's
+// stable ABI allows (runtime_abi.hpp).
+using Body = PyObject* (*)(PyObject*, const CallArgs&);
 
-PyMethodDef kMethods[] = {
-    {"convert", MERROW_METHOD(method_convert), METH_VARARGS | METH_KEYWORDS, kConvertDoc},
-    {"convert_batch", MERROW_METHOD(method_convert_batch), METH_VARARGS | METH_KEYWORDS, kConvertBatchDoc},
-    {"convert_detailed", MERROW_METHOD(method_convert_detailed), METH_VARARGS | METH_KEYWORDS,
-     kConvertDetailedDoc},
-    {"convert_detailed_batch", MERROW_METHOD(method_convert_detailed_batch), METH_VARARGS | METH_KEYWORDS,
-     kConvertDetailedBatchDoc},
-    {"convert_candidates", MERROW_METHOD(method_convert_candidates), METH_VARARGS | METH_KEYWORDS,
-     kConvertCandidatesDoc},
-    {"convert_candidates_batch", MERROW_METHOD(method_convert_candidates_batch), METH_VARARGS | METH_KEYWORDS,
-     kConvertCandidatesBatchDoc},
-    {"from_dir", MERROW_METHOD(pipeline_from_dir), METH_VARARGS | METH_KEYWORDS | METH_STATIC, kFromDirDoc},
-    {nullptr, nullptr, 0, nullptr},
-};
+template <Body body>
+PyObject* tuple_entry(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return body(self, CallArgs::of(args, kwargs));
+}
+
+template <Body body>
+PyObject* vector_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return body(self, CallArgs::of(args, nargs, kwnames));
+}
+
+template <Body body>
+PyMethodDef method(const char* name, const char* doc, int extra_flags = 0) {
+    if (vector_calls()) {
+        auto entry = vector_entry<body>;
+        return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)),
+                kMethFastcall | METH_KEYWORDS | extra_flags, doc};
+    }
+    auto entry = tuple_entry<body>;
+    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)),
+            METH_VARARGS | METH_KEYWORDS | extra_flags, doc};
+}
+
+// Filled when the type is made.
+PyMethodDef kMethods[8] = {};
+
+void fill_methods() {
+    kMethods[0] = method<method_convert>("convert", kConvertDoc);
+    kMethods[1] = method<method_convert_batch>("convert_batch", kConvertBatchDoc);
+    kMethods[2] = method<method_convert_detailed>("convert_detailed", kConvertDetailedDoc);
+    kMethods[3] = method<method_convert_detailed_batch>("convert_detailed_batch", kConvertDetailedBatchDoc);
+    kMethods[4] = method<method_convert_candidates>("convert_candidates", kConvertCandidatesDoc);
+    kMethods[5] = method<method_convert_candidates_batch>("convert_candidates_batch", kConvertCandidatesBatchDoc);
+    kMethods[6] = method<pipeline_from_dir>("from_dir", kFromDirDoc, METH_STATIC);
+    kMethods[7] = {nullptr, nullptr, 0, nullptr};
+}
 
 PyType_Slot kSlots[] = {
     {Py_tp_new, reinterpret_cast<void*>(pipeline_new)},
@@ -165,7 +203,10 @@ PyObject* g_internal_failure = nullptr;
 }  // namespace
 
 PyObject* pipeline_type() {
-    if (g_type == nullptr) g_type = PyType_FromSpec(&kSpec);
+    if (g_type == nullptr) {
+        fill_methods();
+        g_type = PyType_FromSpec(&kSpec);
+    }
     return g_type;
 }
 

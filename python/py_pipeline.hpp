@@ -1,18 +1,27 @@
 // The PyPipeline type: a Python object holding one Pipeline inline.
 #pragma once
 
+#include "arg_binding.hpp"
 #include "limited_api.hpp"
 #include "merrow.hpp"
+#include "shared_strs.hpp"
 
 namespace merrow::py {
 
+// `shared` holds the str objects of the dictionary values that results
+// have used so far; it refers to the pipeline's mappings, so it goes first.
 struct PyPipelineObject {
     PyObject_HEAD
     Pipeline pipeline;
+    SharedStrs shared;
 };
 
 inline const Pipeline& pipeline_of(PyObject* self) {
     return reinterpret_cast<PyPipelineObject*>(self)->pipeline;
+}
+
+inline SharedStrs& shared_strs_of(PyObject* self) {
+    return reinterpret_cast<PyPipelineObject*>(self)->shared;
 }
 
 // The type object, created on first use and shared by every module object.
@@ -21,12 +30,12 @@ PyObject* pipeline_type();
 // Raises the internal-failure exception (a BaseException subclass) with `message`.
 void raise_internal_failure(const char* message);
 
-// Method bodies (METH_VARARGS | METH_KEYWORDS).
-PyObject* method_convert(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* method_convert_detailed(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* method_convert_candidates(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* method_convert_batch(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* method_convert_detailed_batch(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* method_convert_candidates_batch(PyObject* self, PyObject* args, PyObject* kwargs);
+// Method bodies, for either calling convention (py_pipeline.cpp picks one).
+PyObject* method_convert(PyObject* self, const CallArgs& call);
+PyObject* method_convert_detailed(PyObject* self, const CallArgs& call);
+PyObject* method_convert_candidates(PyObject* self, const CallArgs& call);
+PyObject* method_convert_batch(PyObject* self, const CallArgs& call);
+PyObject* method_convert_detailed_batch(PyObject* self, const CallArgs& call);
+PyObject* method_convert_candidates_batch(PyObject* self, const CallArgs& call);
 
 }  // namespace merrow::py

@@ -20,26 +20,24 @@ PyObject* label_str(const LabelText& label) {
     return shared;
 }
 
+// The str of a reading: the pipeline's shared one when the reading is a
+// view into its tables or user dictionary, else a new one.
+PyObject* reading_str(SharedStrs* shared, std::string_view reading) {
+    return shared != nullptr ? shared->get(reading) : to_str(reading);
+}
+
 // The readings of a candidates value (readings joined by '|') as a new list.
-PyObject* reading_list(const RecordRef& r) {
-    if (!r.is_list) {
-        PyObject* list = PyList_New(1);
-        PyObject* item = list == nullptr ? nullptr : to_str(r.reading);
-        if (item == nullptr) {
-            Py_XDECREF(list);
-            return nullptr;
-        }
-        PyList_SetItem(list, 0, item);
-        return list;
-    }
+PyObject* reading_list(const RecordRef& r, SharedStrs* shared) {
     Py_ssize_t n = 1;
-    for (char c : r.reading) n += c == '|';
+    if (r.is_list) {
+        for (char c : r.reading) n += c == '|';
+    }
     PyObject* list = PyList_New(n);
     if (list == nullptr) return nullptr;
     std::string_view rest = r.reading;
     for (Py_ssize_t i = 0; i < n; ++i) {
-        std::size_t bar = rest.find('|');
-        PyObject* item = to_str(rest.substr(0, bar));
+        std::size_t bar = r.is_list ? rest.find('|') : std::string_view::npos;
+        PyObject* item = reading_str(shared, rest.substr(0, bar));
         if (item == nullptr) {
             Py_DecRef(list);
             return nullptr;
@@ -50,16 +48,23 @@ PyObject* reading_list(const RecordRef& r) {
     return list;
 }
 
+// A tuple of str only is never part of a cycle: keeping it out of the cycle
+// collector's lists spares every later collection a walk over it, which with
+// many results kept dominates the cost of making them. A list of readings
+// (and so a tuple that holds one) stays tracked: a caller may put into it an
+// object that refers back to it, and that cycle must still be collected.
+void untrack(PyObject* container) { PyObject_GC_UnTrack(container); }
+
 // Builds the tuples of one result, then hands them over to a list made at
 // its final length; releases whatever it holds if the list is never made. A
 // record of a token seen before reuses the objects of that token's first
-// record, all immutable str (a list of readings is copied).
+// record, all immutable str (a list of readings is copied). Readings that
+// are views into the pipeline's own memory come from its shared strs.
 class RecordBuilder {
 public:
-    // as_list: the second field is the list of readings. Tuples of str only
-    // are never part of a cycle: keeping them out of the cycle collector's
-    // lists spares every later collection a walk over them.
-    explicit RecordBuilder(bool as_list) : as_list_(as_list) {}
+    // as_list: the second field is the list of readings.
+    RecordBuilder(const Pipeline& pipeline, SharedStrs& shared, bool as_list)
+        : pipeline_(pipeline), shared_(shared), as_list_(as_list) {}
     RecordBuilder(const RecordBuilder&) = delete;
     RecordBuilder& operator=(const RecordBuilder&) = delete;
     ~RecordBuilder() {
@@ -68,6 +73,12 @@ public:
 
     void add(const RecordRef& r) {
         if (failed_) return;
+        // A text of millions of tokens takes seconds: pending signal handlers
+        // run now and then, and an exception they raise ends the list.
+        if (++added_ % kRecordsPerSignalCheck == 0 && PyErr_CheckSignals() < 0) {
+            failed_ = true;
+            return;
+        }
         Fields fields;
         if (r.earlier != RecordRef::kNoEarlier) {
             fields = fields_[r.earlier];
@@ -76,9 +87,12 @@ public:
             return push(fields, 0b00010);
         }
         // Every field a new reference, nullptr once one fails.
+        SharedStrs* shared = pipeline_.holds(r.token, r.reading) ? &shared_ : nullptr;
         PyObject*& token = fields.items[0];
         token = to_str(r.token);
-        fields.items[1] = token == nullptr ? nullptr : as_list_ ? reading_list(r) : to_str(r.first_reading());
+        if (token != nullptr) {
+            fields.items[1] = as_list_ ? reading_list(r, shared) : reading_str(shared, r.first_reading());
+        }
         fields.items[2] = fields.items[1] == nullptr ? nullptr : label_str(LabelText::of(r.lang));
         fields.items[3] = fields.items[2] == nullptr ? nullptr : label_str(r.confidence);
         fields.items[4] = fields.items[3] == nullptr ? nullptr : label_str(r.source);
@@ -116,13 +130,19 @@ private:
             failed_ = true;
             return;
         }
-        if (!as_list_) PyObject_GC_UnTrack(tuple);
+        if (!as_list_) untrack(tuple);
         tuples_.push_back(tuple);
         fields_.push_back(fields);
     }
 
+    // About a millisecond of tuples.
+    static constexpr std::size_t kRecordsPerSignalCheck = 4096;
+
+    const Pipeline& pipeline_;
+    SharedStrs& shared_;
     const bool as_list_;
     bool failed_ = false;
+    std::size_t added_ = 0;
     std::vector<PyObject*> tuples_;
     std::vector<Fields> fields_;
 };
@@ -133,14 +153,14 @@ PyObject* to_str(std::string_view s) {
     return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
 }
 
-PyObject* record_list(const Pipeline& pipeline, std::string_view text, bool as_list) {
-    RecordBuilder records(as_list);
+PyObject* record_list(const Pipeline& pipeline, SharedStrs& shared, std::string_view text, bool as_list) {
+    RecordBuilder records(pipeline, shared, as_list);
     visit_records(pipeline, text, [&](const RecordRef& r) { records.add(r); });
     return records.release_list();
 }
 
-PyObject* record_list(const RecordList& list, bool as_list) {
-    RecordBuilder records(as_list);
+PyObject* record_list(const Pipeline& pipeline, SharedStrs& shared, const RecordList& list, bool as_list) {
+    RecordBuilder records(pipeline, shared, as_list);
     for (std::size_t i = 0; i < list.size(); ++i) records.add(list[i]);
     return records.release_list();
 }

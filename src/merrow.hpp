@@ -11,6 +11,7 @@
 
 #include "common/function_ref.hpp"
 #include "common/result.hpp"
+#include "pipeline/aligned.hpp"
 #include "pipeline/convert.hpp"
 #include "pipeline/record.hpp"
 #include "segment/label.hpp"
@@ -39,5 +40,21 @@ struct TextResult {
 std::optional<Error> convert_batch(const Pipeline& pipeline, Flavour flavour,
                                    std::span<const std::string_view> texts,
                                    FunctionRef<bool(std::size_t, TextResult&)> ready);
+
+// The aligned flavour (align_text) of every text, on the pool, as convert_batch.
+std::optional<Error> align_batch(const Pipeline& pipeline, std::span<const std::string_view> texts,
+                                 FunctionRef<bool(std::size_t, AlignedText&)> ready);
+
+// convert_batch(), where the calling thread also asks keep_going() at least
+// every few milliseconds (WorkerPool::POLL_INTERVAL) while it waits, and
+// after each run of ready() calls. Once either says no, the texts not yet
+// converted are dropped and the call returns as soon as the workers are out
+// of the texts they are in (nothing: the caller knows why it stopped). If
+// the process forks inside ready() or keep_going(), the call in the child
+// fails at once (the workers converting the rest are not there).
+std::optional<Error> convert_batch(const Pipeline& pipeline, Flavour flavour,
+                                   std::span<const std::string_view> texts,
+                                   FunctionRef<bool(std::size_t, TextResult&)> ready,
+                                   FunctionRef<bool()> keep_going);
 
 }  // namespace merrow

@@ -16,7 +16,8 @@ WORD = {
     "返工": "faan1 gung1", "今日": "gam1 jat6", "天氣": "tin1 hei3",
     "好天氣": "hou2 tin1 hei3", "銀行": "ngan4 hong4",
 }
-USER = {"飲茶": "jam2 caa4 USER", "去學校": "heoi3 hok6 haau6 USER"}
+# Readings that differ from the bundled ones, so that a user entry shows.
+USER = {"飲茶": "jam3 caa1", "去學校": "heoi1 hok1 haau1"}
 
 _PIECES = list(WORD) + list(CHAR) + ["hello", "MTR", "3", "100", "$20", "，", "。", "！", " "]
 

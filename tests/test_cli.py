@@ -1,7 +1,6 @@
 """The merrow command line, end to end in a subprocess."""
 
 import json
-import os
 import subprocess
 import sys
 import time
@@ -38,7 +37,7 @@ def test_converts_standard_input_line_by_line():
 def test_detailed_format_is_json_lines():
     r = run(["--format", "detailed"], stdin="香港,OK\n\n".encode("utf-8"))
     assert r.returncode == 0, r.stderr
-    first, second = [json.loads(l) for l in lines(r.stdout)]
+    first, second = [json.loads(line) for line in lines(r.stdout)]
     assert first["text"] == "香港,OK"
     assert first["tokens"][0] == {
         "token": "香港", "jyutping": "hoeng1 gong2", "lang": "yue",
@@ -51,7 +50,7 @@ def test_detailed_format_is_json_lines():
 def test_candidates_format():
     r = run(["-f", "candidates", "行"])
     assert r.returncode == 0, r.stderr
-    (record,) = [json.loads(l) for l in lines(r.stdout)]
+    (record,) = [json.loads(line) for line in lines(r.stdout)]
     (token,) = record["tokens"]
     assert token["token"] == "行"
     assert token["candidates"][0] == "haang4" and "hong4" in token["candidates"]
@@ -69,10 +68,10 @@ def test_punctuation_normalisation_switch():
 
 def test_user_dictionary_wins(tmp_path):
     user = tmp_path / "user.tsv"
-    user.write_text("# mine\n香港\theung1 gong2\n\n", encoding="utf-8")
+    user.write_text("# mine\n香港\thoeng2 gong1\n\n", encoding="utf-8")
     r = run(["--user-dict", str(user), "香港", "銀行"])
     assert r.returncode == 0, r.stderr
-    assert lines(r.stdout) == ["heung1 gong2 ngan4 hong4"]
+    assert lines(r.stdout) == ["hoeng2 gong1 ngan4 hong4"]
 
 
 def test_input_and_output_files_in_chunks(tmp_path):
@@ -80,20 +79,20 @@ def test_input_and_output_files_in_chunks(tmp_path):
     src = tmp_path / "in.txt"
     src.write_text("\n".join(texts) + "\n", encoding="utf-8")
     dst = tmp_path / "out.txt"
-    r = run(["-i", str(src), "-o", str(dst), "--chunk-size", "7", "--progress", "never"])
+    r = run(["-i", str(src), "-o", str(dst), "--chunk-size", "7", "--no-progress"])
     assert r.returncode == 0, r.stderr
     assert r.stdout == b""
     expected = ["hoeng1 gong2", "keoi5 dei6", "ngan4 hong4", "haang4 lou6", "Hello"] * 40
     assert dst.read_text(encoding="utf-8").splitlines() == expected
 
 
-def test_progress_goes_to_standard_error_only(tmp_path):
+def test_forced_progress_goes_to_standard_error_only(tmp_path):
     src = tmp_path / "in.txt"
     src.write_text("香港\n" * 10, encoding="utf-8")
-    r = run(["-i", str(src), "--progress", "always", "--chunk-size", "3"])
+    r = run(["-i", str(src), "--progress", "--chunk-size", "3"])
     assert r.returncode == 0
     assert lines(r.stdout) == ["hoeng1 gong2"] * 10
-    assert b"10 lines" in r.stderr and b"100.0%" in r.stderr
+    assert b"10 lines, 20 chars" in r.stderr and b"100%" in r.stderr
 
 
 def test_custom_data_directory(tmp_path):
@@ -132,7 +131,7 @@ def test_streams_each_line_before_input_ends():
         ([], b"\xff\xfe bad\n", b"standard input, line 1: not valid UTF-8"),
         ([], "香港\n".encode() + b"\xc3\n", b"standard input, line 2: not valid UTF-8"),
         (["-i", "/nonexistent/in.txt"], b"", b"cannot read /nonexistent/in.txt"),
-        (["--data-dir", "/nonexistent-dir", "香港"], b"", b"cannot load dictionaries from /nonexistent-dir"),
+        (["--data-dir", "/nonexistent-dir", "香港"], b"", b"cannot load dictionaries from /nonexistent-dir: no such"),
         (["--user-dict", "/nonexistent.tsv", "香港"], b"", b"cannot read user dictionary"),
         (["--chunk-size", "0"], b"", b"--chunk-size must be at least 1"),
         (["-i", "x.txt", "香港"], b"", b"either TEXT or --input"),
@@ -145,14 +144,6 @@ def test_bad_input_gives_one_line_error(args, stdin, message):
     assert message.decode() in err
     assert err.startswith("merrow: error: ") and err.count("\n") == 1
     assert "Traceback" not in err
-
-
-def test_bad_user_dictionary_line(tmp_path):
-    user = tmp_path / "user.tsv"
-    user.write_text("香港\theung1 gong2\n只有一欄\n", encoding="utf-8")
-    r = run(["--user-dict", str(user), "香港"])
-    assert r.returncode == 1
-    assert r.stderr.decode() == f"merrow: error: {user}, line 2: expected 'word<TAB>reading', got '只有一欄'\n"
 
 
 def test_unknown_option_is_a_usage_error():
@@ -178,3 +169,26 @@ def test_closed_pipe_is_not_an_error(tmp_path):
     r = subprocess.run(cmd, shell=True, capture_output=True, timeout=60)
     assert r.stdout == b"hoeng1 gong2\n"
     assert b"Traceback" not in r.stderr
+
+
+@pytest.mark.parametrize(
+    "romanisation, expected",
+    [("jyutping", "hoeng1 gong2 ， ok"), ("ipa", "hœːŋ˥ kɔːŋ˧˥ ， ok"), ("yale", "hēung góng ， ok")],
+)
+def test_romanisation_of_plain_output(romanisation, expected):
+    r = run(["--romanisation", romanisation], stdin="香港、ok\n\n".encode("utf-8"))
+    assert r.returncode == 0, r.stderr
+    assert lines(r.stdout) == [expected, ""]
+
+
+@pytest.mark.parametrize("romanisation, first", [("jyutping", "jat1"), ("yale", "yāt")])
+def test_align_format_gives_spans_of_each_line(romanisation, first):
+    r = run(["-f", "align", "--romanisation", romanisation], stdin="$1,000、米\n\n".encode("utf-8"))
+    assert r.returncode == 0, r.stderr
+    one, empty = [json.loads(line) for line in lines(r.stdout)]
+    assert empty == {"text": "", "alignment": []}
+    assert one["text"] == "$1,000、米"
+    spans = [(e["start"], e["end"], e["normalised"], e["reading"]) for e in one["alignment"]]
+    assert spans[0] == (0, 6, "一", first)
+    assert [s[:3] for s in spans] == [(0, 6, "一"), (0, 6, "千"), (0, 6, "元"), (6, 7, "，"), (7, 8, "米")]
+    assert all(one["text"][e["start"]:e["end"]] == e["original"] for e in one["alignment"])

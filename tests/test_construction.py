@@ -106,6 +106,26 @@ def test_missing_directory(tmp_path):
         assert not hasattr(info.value, "__notes__")
 
 
+@pytest.mark.parametrize("suffix", ["/word.bin\0", "\0", "\0/../elsewhere", "/\0"])
+@pytest.mark.parametrize("how", ["constructor", "from_dir"])
+def test_nul_in_the_directory_is_refused(suffix, how, make_data_dir):
+    # A valid directory followed by a NUL must not load whatever the
+    # truncated C string names (word.bin as both tables, say).
+    d = make_data_dir(**RICH_TABLES) + suffix
+    with pytest.raises(ValueError) as python_error:
+        os.stat(d)
+    with pytest.raises(ValueError) as info:
+        if how == "constructor":
+            # checked before the user dictionary, which would fail next
+            PyPipeline(data_dir=d, user_dict={"香": 1})
+        else:
+            PyPipeline.from_dir(d)
+    assert str(info.value) == str(python_error.value) == "embedded null byte"
+    param = "data_dir" if how == "constructor" else "dir"
+    if hasattr(info.value, "add_note"):
+        assert info.value.__notes__ == [f"while processing '{param}'"]
+
+
 @pytest.mark.parametrize(
     "word, char, message",
     [

@@ -85,6 +85,12 @@ def readings(p, text):
         ("搵行", [("搵", "wan2", "unknown"), ("行", "W-hong4", "context")]),
         # Neighbours are tokens, whitespace is gone: 搵 is still before 到.
         ("搵 到", [("搵", "wan2", "unknown"), ("到", "dou2", "context")]),
+        # A sentence or clause mark counts as the text's edge on either side.
+        ("搵，到！", [("搵", "wan2", "unknown"), ("，", "，", "passthrough"), ("到", "dou6", "context"),
+                   ("！", "！", "passthrough")]),
+        ("開會；", [("開", "hoi1", "unknown"), ("會", "wui2", "context"), ("；", "；", "passthrough")]),
+        # 、 is normalised to ，
+        ("會、議題", [("會", "wui5", "oral_hk"), ("，", "，", "passthrough"), ("議題", "ji5 tai4", "unknown")]),
     ],
 )
 @pytest.mark.parametrize("index", [False, True], ids=["searched", "trie"])
@@ -94,6 +100,19 @@ def test_hand_made_model(pipelines, text, expected, index):
     assert p.convert(text) == " ".join(r for _, r, _ in expected)
     # The reference applier reorders the model-free records the same way.
     assert p.convert_candidates(text) == cm.ContextModel(MODEL).apply(plain.convert_candidates(text))
+
+
+@pytest.mark.parametrize("mark", sorted(cm.EDGE_MARKS))
+def test_no_context_across_a_mark(pipelines, mark):
+    # After 搵 the model would read dou2; after a mark, 到 reads as alone
+    # (dou6), and 會 before a mark reads as at the end, without the verb.
+    p, plain = pipelines(MODEL)
+    text = f"搵{mark}到{mark}開會{mark}搵到{mark}"
+    assert [r[1] for r in readings(p, text) if r[0] in "到會"] == ["dou6", "wui2", "dou2"]
+    assert p.convert_candidates(text) == cm.ContextModel(MODEL).apply(plain.convert_candidates(text))
+    for left, right in ((f"搵{mark}", "到"), (f"開會{mark}", "會議題")):
+        # As a text cut after the mark reads in two pieces.
+        assert p.convert(left + right) == p.convert(left) + " " + p.convert(right)
 
 
 def test_winner_moves_first_and_labels_stay(pipelines):

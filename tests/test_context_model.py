@@ -23,6 +23,9 @@ from merrow import cjyp  # noqa: E402
         (["開", "會議", "，"], 0, False, ["L開^", "R開會", "B開^會", "N開會議"]),
         # A neighbour that would make the key too long is not looked up.
         (["x" * 70, "到"], 1, False, ["L到x", "R到$", "B到x$"]),
+        # Sentence and clause marks count as the edges: no P, N or V across them.
+        (["搵唔", "，", "到", "!", "會議"], 2, True, ["L到^", "R到$", "B到^$"]),
+        (["搵唔", "到", "、"], 1, True, ["L到唔", "R到$", "B到唔$", "P到搵唔", "V到"]),
     ],
 )
 def test_feature_keys(tokens, i, verb, keys):

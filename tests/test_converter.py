@@ -74,8 +74,8 @@ def test_copies_share_one_pipeline_per_process_and_configs_do_not_mix(data_dir):
     assert with_user.pipeline is not plain.pipeline
     assert Converter(data_dir, punc_norm=False).pipeline is not plain.pipeline
     assert plain.convert("飲茶") == "jam2 caa4"
-    assert with_user.convert("飲茶") == "jam2 caa4 USER"
-    assert pickle.loads(pickle.dumps(with_user)).convert("飲茶") == "jam2 caa4 USER"
+    assert with_user.convert("飲茶") == "jam3 caa1"
+    assert pickle.loads(pickle.dumps(with_user)).convert("飲茶") == "jam3 caa1"
 
 
 def test_replaced_dictionary_reaches_new_converters(data_dir):
@@ -92,7 +92,7 @@ def test_configuration_is_copied_and_read_only(data_dir):
     words["飲茶"] = "changed"
     converter.user_dict["飲茶"] = "changed too"
     assert converter.data_dir == data_dir
-    assert converter.convert("飲茶") == "jam2 caa4 USER"
+    assert converter.convert("飲茶") == "jam3 caa1"
     with pytest.raises(AttributeError):
         converter.punc_norm = False
 

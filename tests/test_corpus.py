@@ -221,7 +221,7 @@ def _punc_norm(lines, data_dir, config):
 
 
 def _user_dict(lines, data_dir, config):
-    return lines, data_dir, dict(config, user_dict={"飲茶": "jam2 caa4 OTHER"})
+    return lines, data_dir, dict(config, user_dict={"飲茶": "jam3 caa3"})
 
 
 def _rewrite_dictionary(lines, data_dir, config):

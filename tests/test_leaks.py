@@ -155,3 +155,25 @@ def test_results_do_not_keep_pipelines_alive(dirs):
     assert mappings_of(dirs[0]) == 0
     assert results == ["zung1 gwok3", [("銀行", ["ngan4 hong4", "ngan4 hang4"], "yue", "ranked", "rime")],
                        [[("樂", "lok6", "yue", "tied", "unknown")]]]
+
+
+class _Marker:
+    pass
+
+
+@pytest.mark.parametrize("method", ["convert_candidates", "convert_candidates_batch"])
+def test_a_cycle_through_a_returned_list_of_readings_is_collected(method):
+    import weakref
+
+    import merrow
+
+    p = merrow.load()
+    result = getattr(p, method)("香港行" if method == "convert_candidates" else ["香港行"])
+    record = result[0] if method == "convert_candidates" else result[0][0]
+    marker = _Marker()
+    marker.record = record
+    record[1].append(marker)  # marker -> record -> its list -> marker
+    gone = weakref.ref(marker)
+    del result, record, marker
+    gc.collect()
+    assert gone() is None

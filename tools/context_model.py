@@ -19,6 +19,10 @@ kind's context; a key is at most MAX_KEY_BYTES bytes:
     V     nothing; looked up when the previous token is  V到
           a verb-like word (a "v" key below)
 
+A neighbour that is a sentence or clause mark (EDGE_MARKS) counts as the
+text's edge: "^" or "$", no P or N, no V. No context is read across one, so
+a text cut after such a mark reads as its pieces do.
+
 and three kinds that are not features:
 
     v<word>   (empty value) the word is verb-like;
@@ -56,6 +60,7 @@ FILE_NAME = "char_context.bin"
 MAX_KEY_BYTES = 64
 MAX_CANDIDATES = 16
 START, END = "^", "$"
+EDGE_MARKS = frozenset("。，！？；、!?;")
 BIAS_KEY = "#bias"
 CHARS_KEY = "#chars"
 SOURCE = "context"
@@ -72,18 +77,26 @@ def fits(key: str) -> bool:
     return len(key.encode("utf-8")) <= MAX_KEY_BYTES
 
 
+def neighbour(tokens: Sequence[str], j: int) -> str:
+    """Token j as a neighbour: "" past the text's edge or for an edge mark."""
+    if j < 0 or j >= len(tokens) or tokens[j] in EDGE_MARKS:
+        return ""
+    return tokens[j]
+
+
 def feature_keys(tokens: Sequence[str], i: int, verb: bool) -> List[str]:
     """The feature keys of token i (one character), in lookup order; ``verb``
     says whether the previous token is a verb-like word."""
     ch = tokens[i]
-    before = tokens[i - 1][-1] if i > 0 else START
-    after = tokens[i + 1][0] if i + 1 < len(tokens) else END
+    prev, next_ = neighbour(tokens, i - 1), neighbour(tokens, i + 1)
+    before = prev[-1] if prev else START
+    after = next_[0] if next_ else END
     keys = ["L" + ch + before, "R" + ch + after, "B" + ch + before + after]
-    if i > 0 and len(tokens[i - 1]) > 1:
-        keys.append("P" + ch + tokens[i - 1])
-    if i + 1 < len(tokens) and len(tokens[i + 1]) > 1:
-        keys.append("N" + ch + tokens[i + 1])
-    if verb:
+    if len(prev) > 1:
+        keys.append("P" + ch + prev)
+    if len(next_) > 1:
+        keys.append("N" + ch + next_)
+    if verb and prev:
         keys.append("V" + ch)
     return [k for k in keys if fits(k)]
 
@@ -129,7 +142,8 @@ class ContextModel:
         n = min(len(candidates), MAX_CANDIDATES)
         scores = [0] * n
         scores[0] = self.bias
-        verb = i > 0 and self.is_verb(tokens[i - 1])
+        prev = neighbour(tokens, i - 1)
+        verb = bool(prev) and self.is_verb(prev)
         keys = feature_keys(tokens, i, verb)
         if any(k[0] == "B" and k in self.table for k in keys):
             keys = [k for k in keys if k[0] not in "LR"]  # a B value holds their weights too

@@ -4,260 +4,396 @@
     echo 香港 | merrow                     # or standard input, line by line
     merrow -i in.txt -o out.jsonl --format detailed
 
-Input is converted one line at a time and each result is written as soon as
-its line is converted, so the command works in a pipe. Lines that are already
-waiting are converted together through the batch methods, up to
-``--chunk-size`` lines at a time, which keeps large files fast.
+Every input line gives exactly one output line. Input is read in blocks as
+it arrives; the complete lines of a block are converted together through
+the batch methods of `merrow.Converter` and written at once, so the command
+streams in a pipe and uses every core on a file. Everything runs on the main
+thread, so Ctrl-C and a closed pipe end the run cleanly.
 """
 
 from __future__ import annotations
 
 import argparse
-import json
 import os
-import queue
 import sys
-import threading
-from typing import BinaryIO, Dict, Iterator, List, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Any, BinaryIO, Callable, Dict, Iterator, List, Optional, Sequence, Tuple
+
+from . import _pieces
+from ._lines import ERROR_MODES, BadLine, LineReader
+
+if TYPE_CHECKING:
+    from .converter import Converter
 
 PROG = "merrow"
-FORMATS = ("plain", "detailed", "candidates")
-DEFAULT_CHUNK = 512
+FORMATS = ("plain", "detailed", "candidates", "align")
+ROMANISATIONS = ("jyutping", "ipa", "yale")
+DEFAULT_CHUNK = 100_000
+# Characters converted by one batch call at most. Large batches keep every
+# core busy; the detailed and candidates results take some 100 times the
+# memory of the plain ones, so their batches are smaller.
+CHUNK_CHARS = {"plain": 1 << 22, "detailed": 1 << 18, "candidates": 1 << 18, "align": 1 << 18}
+READ_BLOCK = 1 << 23
 
 
 class CliError(Exception):
-    """A problem with the user's input, reported as one line."""
+    """A problem with the user's input, reported as one message."""
 
 
 def _parser() -> argparse.ArgumentParser:
+    from ._version import __version__
+
     p = argparse.ArgumentParser(
         prog=PROG,
         description="Convert Cantonese text (Traditional Chinese characters) to Jyutping.",
-        epilog="With no TEXT and no --input, standard input is converted line by line.",
+        epilog="With no TEXT and no --input, standard input is converted line by line. Input lines end at LF, "
+        "CR LF or CR; every input line gives one output line, ended by LF.",
     )
     p.add_argument("text", nargs="*", help="text to convert (the arguments are joined by spaces)")
     p.add_argument("-i", "--input", metavar="FILE", help="read lines from FILE ('-' for standard input)")
-    p.add_argument("-o", "--output", metavar="FILE", help="write results to FILE instead of standard output")
+    p.add_argument("-o", "--output", metavar="FILE",
+                   help="write results to FILE instead of standard output; FILE is replaced only when the "
+                        "run succeeds, and must not be the input")
     p.add_argument(
         "-f", "--format", choices=FORMATS, default="plain",
         help="plain: one line of Jyutping per input line; detailed / candidates: one JSON object "
-             "per input line with the tokens and their reading / ranked readings (default: plain)",
+             "per input line with the tokens and their reading / ranked readings; align: one JSON object per "
+             "input line with every syllable and the span of the input it came from (default: plain)",
     )
+    p.add_argument("--romanisation", choices=ROMANISATIONS, default="jyutping",
+                   help="readings of the plain and align formats in Jyutping, IPA or Yale (default: jyutping)")
     p.add_argument("--no-punc-norm", action="store_true", help="keep punctuation as it is written")
     p.add_argument("--user-dict", metavar="FILE",
-                   help="tab-separated file of word and reading per line; these readings win")
+                   help="tab-separated file of word and Jyutping reading per line; these readings win")
     p.add_argument("--data-dir", metavar="DIR", help="dictionary directory (default: the bundled data)")
+    p.add_argument("--errors", choices=ERROR_MODES, default="strict",
+                   help="input that is not UTF-8: strict stops with the line number; replace converts the "
+                        "line with U+FFFD for the bad bytes; skip gives an empty line for it (default: strict)")
     p.add_argument("--chunk-size", type=int, default=DEFAULT_CHUNK, metavar="N",
-                   help="convert at most N waiting lines per batch (default: %(default)s)")
-    p.add_argument("--progress", choices=("auto", "always", "never"), default="auto",
-                   help="progress on standard error; auto shows it when standard error is a terminal")
+                   help="convert at most N lines per batch (default: %(default)s)")
+    group = p.add_mutually_exclusive_group()
+    group.add_argument("--progress", dest="progress", action="store_true", default=None,
+                       help="show progress on standard error (default: when standard error is a terminal "
+                            "that neither the input nor the output uses)")
+    group.add_argument("--no-progress", dest="progress", action="store_false", help="never show progress")
+    p.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     return p
 
 
-def read_user_dict(path: str) -> Dict[str, str]:
-    entries: Dict[str, str] = {}
+def _user_dict(path: str) -> Dict[str, str]:
+    from .user_dict import UserDictError, parse_file
+
     try:
-        with open(path, "rb") as f:
-            raw_lines = f.read().split(b"\n")
+        entries, duplicates = parse_file(path)
     except OSError as e:
         raise CliError(f"cannot read user dictionary {path}: {e.strerror or e}") from None
-    for number, raw in enumerate(raw_lines, 1):
-        line = _decode(raw, f"{path}, line {number}").rstrip("\r")
-        if not line.strip() or line.startswith("#"):
-            continue
-        fields = line.split("\t")
-        if len(fields) != 2 or not fields[0] or not fields[1].strip():
-            raise CliError(f"{path}, line {number}: expected 'word<TAB>reading', got {line!r}")
-        entries[fields[0]] = fields[1].strip()
+    except UserDictError as e:
+        raise CliError(str(e)) from None
+    for note in duplicates:
+        sys.stderr.write(f"{PROG}: warning: user dictionary {note}\n")
     return entries
 
 
-def _decode(raw: bytes, where: str) -> str:
+def _converter(args: argparse.Namespace) -> Converter:
+    from .converter import Converter
+
+    user_dict = _user_dict(args.user_dict) if args.user_dict else None
+    converter = Converter(args.data_dir, punc_norm=not args.no_punc_norm, user_dict=user_dict)
     try:
-        return raw.decode("utf-8")
-    except UnicodeDecodeError as e:
-        raise CliError(f"{where}: not valid UTF-8 (byte {e.start + 1})") from None
+        # Loaded now, so that a bad directory fails before any input is read.
+        _ = converter.pipeline
+    except RuntimeError as e:
+        raise CliError(str(e)) from None
+    return converter
 
 
-def _lines(stream: BinaryIO, name: str) -> Iterator[str]:
-    for number, raw in enumerate(stream, 1):
-        if raw.endswith(b"\n"):
-            raw = raw[:-1]
-        if raw.endswith(b"\r"):
-            raw = raw[:-1]
-        if number == 1 and raw.startswith(b"\xef\xbb\xbf"):
-            raw = raw[3:]
-        yield _decode(raw, f"{name}, line {number}")
+# Output lines.
+
+_NO_BREAKS = {ord("\n"): " ", ord("\r"): " "}
 
 
-_END = object()
+def _one_line(results: List[str]) -> str:
+    """The results, one per line: a line break inside a result (a custom
+    dictionary's reading may hold LF or CR) becomes a space."""
+    text = "\n".join(results)
+    if text.count("\n") != len(results) - 1 or "\r" in text:
+        text = "\n".join(r.translate(_NO_BREAKS) for r in results)
+    return text + "\n" if results else ""
 
 
-def _chunks(lines: Iterator[str], size: int) -> Iterator[List[str]]:
-    """Lists of lines: waits for one line, then takes every line already
-    read, up to ``size``. A reader thread keeps reading meanwhile, so a slow
-    pipe gets each line converted at once and a fast file fills the chunks."""
-    waiting: "queue.Queue[object]" = queue.Queue(maxsize=4 * size)
+def _json_records(line: str, tokens: Sequence[Tuple[Any, ...]], field: str) -> str:
+    import json
 
-    def read() -> None:
-        try:
-            for line in lines:
-                waiting.put(line)
-            waiting.put(_END)
-        except BaseException as e:  # handed to the consumer, which reports it
-            waiting.put(e)
-
-    threading.Thread(target=read, name="merrow-reader", daemon=True).start()
-    while True:
-        item = waiting.get()
-        chunk: List[str] = []
-        while True:
-            if item is _END:
-                if chunk:
-                    yield chunk
-                return
-            if isinstance(item, BaseException):
-                if chunk:
-                    yield chunk
-                raise item
-            chunk.append(item)  # type: ignore[arg-type]
-            if len(chunk) >= size:
-                break
-            try:
-                item = waiting.get_nowait()
-            except queue.Empty:
-                break
-        yield chunk
-
-
-def _records(line: str, tokens: Sequence[Tuple], field: str) -> str:
     return json.dumps(
         {
             "text": line,
             "tokens": [
-                {"token": t[0], field: t[1], "lang": t[2], "confidence": t[3], "source": t[4]}
-                for t in tokens
+                {"token": t[0], field: t[1], "lang": t[2], "confidence": t[3], "source": t[4]} for t in tokens
             ],
         },
         ensure_ascii=False,
     )
 
 
-def _convert(pipeline, chunk: List[str], fmt: str) -> List[str]:
-    if fmt == "plain":
-        return pipeline.convert_batch(chunk)
-    if fmt == "detailed":
-        return [_records(l, t, "jyutping") for l, t in zip(chunk, pipeline.convert_detailed_batch(chunk))]
-    return [_records(l, t, "candidates") for l, t in zip(chunk, pipeline.convert_candidates_batch(chunk))]
+class Writer:
+    """Converts lists of lines and writes one output line for each."""
 
+    def __init__(
+        self, converter: Converter, fmt: str, out: BinaryIO, chunk_lines: int, romanisation: str = "jyutping"
+    ) -> None:
+        self.converter = converter
+        self.fmt = fmt
+        self.romanisation = romanisation
+        self.out = out
+        self.chunk_lines = chunk_lines
+        self.field = "jyutping" if fmt == "detailed" else "candidates"
+        self.chunk_chars = CHUNK_CHARS[fmt]
 
-class _Progress:
-    def __init__(self, enabled: bool, total_bytes: Optional[int]):
-        self.enabled = enabled
-        self.total = total_bytes
-        self.lines = 0
-        self.bytes = 0
+    def lines(self, lines: List[str]) -> None:
+        lengths = list(map(len, lines))
+        # Aligned lines are converted whole: their offsets count from the line's start.
+        if lengths and max(lengths) > _pieces.PIECE_CHARS and self.fmt != "align":
+            # Long lines on their own, in pieces; the lines between them as usual.
+            start = 0
+            for i in [i for i, n in enumerate(lengths) if n > _pieces.PIECE_CHARS]:
+                self._short_lines(lines[start:i], lengths[start:i])
+                self._long_line(lines[i])
+                start = i + 1
+            self._short_lines(lines[start:], lengths[start:])
+        else:
+            self._short_lines(lines, lengths)
 
-    def update(self, chunk: List[str]) -> None:
-        if not self.enabled:
+    def _short_lines(self, lines: List[str], lengths: List[int]) -> None:
+        """Batches of at most `chunk_lines` lines and about `chunk_chars` characters."""
+        import bisect
+        import itertools
+
+        ends = list(itertools.accumulate(lengths))
+        start = 0
+        while start < len(lines):
+            budget = (ends[start - 1] if start else 0) + self.chunk_chars
+            end = min(bisect.bisect_right(ends, budget, lo=start), start + self.chunk_lines, len(lines))
+            end = max(end, start + 1)
+            self._chunk(lines[start:end])
+            start = end
+
+    def _chunk(self, chunk: List[str]) -> None:
+        if self.fmt == "plain":
+            text = _one_line(self._romanised(self.converter.convert_batch(chunk)))
+        elif self.fmt == "align":
+            from .alignment import align_lines
+
+            text = "".join(line + "\n" for line in align_lines(self.converter, chunk, self.romanisation))
+        else:
+            records: Sequence[Sequence[Tuple[Any, ...]]] = (
+                self.converter.convert_detailed_batch(chunk)
+                if self.fmt == "detailed"
+                else self.converter.convert_candidates_batch(chunk)
+            )
+            text = "".join(_json_records(line, t, self.field) + "\n" for line, t in zip(chunk, records))
+        self.out.write(text.encode("utf-8"))
+
+    def _romanised(self, results: List[str]) -> List[str]:
+        if self.romanisation == "jyutping":
+            return results
+        from .alignment import plain_lines
+
+        return plain_lines(results, self.romanisation)
+
+    def _groups(self, pieces: List[str]) -> Iterator[List[str]]:
+        step = max(1, self.chunk_chars // _pieces.PIECE_CHARS)
+        for i in range(0, len(pieces), step):
+            yield pieces[i : i + step]
+
+    def _long_line(self, line: str) -> None:
+        """One line in pieces, converted a group of pieces at a time and
+        written as it goes: the same output as for the whole line, in
+        memory bounded by the group instead of the line."""
+        pieces = _pieces.cut(line)
+        write = self.out.write
+        if self.fmt == "plain":
+            first = True
+            for group in self._groups(pieces):
+                results = self.converter.convert_batch(group)
+                kept = _pieces.join_plain(group, results, lambda p: bool(self.converter.convert_detailed(p)))
+                if kept:
+                    text = _one_line(self._romanised([" ".join(kept)]))[:-1]
+                    write(((" " if not first else "") + text).encode("utf-8"))
+                    first = False
+            write(b"\n")
             return
-        self.lines += len(chunk)
-        self.bytes += sum(len(l.encode("utf-8")) + 1 for l in chunk)
-        text = f"{PROG}: {self.lines:,} lines"
-        if self.total:
-            text += f" ({min(100.0, 100.0 * self.bytes / self.total):5.1f}%)"
-        sys.stderr.write("\r" + text)
-        sys.stderr.flush()
+        import json
 
-    def finish(self) -> None:
-        if self.enabled and self.lines:
-            sys.stderr.write("\n")
-            sys.stderr.flush()
+        convert = self.converter.convert_detailed_batch if self.fmt == "detailed" else \
+            self.converter.convert_candidates_batch
+        write(('{"text": ' + json.dumps(line, ensure_ascii=False) + ', "tokens": [').encode("utf-8"))
+        separator = ""
+        for group in self._groups(pieces):
+            for tokens in convert(group):
+                for t in tokens:
+                    record = {"token": t[0], self.field: t[1], "lang": t[2], "confidence": t[3], "source": t[4]}
+                    write((separator + json.dumps(record, ensure_ascii=False)).encode("utf-8"))
+                    separator = ", "
+        write(b"]}\n")
 
 
-def _load_pipeline(args):
-    user_dict = read_user_dict(args.user_dict) if args.user_dict else None
-    punc_norm = not args.no_punc_norm
+# Input and output files.
+
+
+def _reader(args: argparse.Namespace) -> "tuple[LineReader, Optional[BinaryIO], Optional[int]]":
+    """The line reader, the file to close afterwards, and the input's size
+    in bytes when it is a regular file."""
+    if args.text:
+        blocks = [" ".join(args.text).encode("utf-8", "surrogateescape")]
+        return LineReader(lambda: blocks.pop() if blocks else b"", "the arguments", args.errors), None, None
+    if args.input and args.input != "-":
+        try:
+            stream: BinaryIO = open(args.input, "rb")
+        except OSError as e:
+            raise CliError(f"cannot read {args.input}: {e.strerror or e}") from None
+        name, close = args.input, stream
+    else:
+        stream, name, close = sys.stdin.buffer, "standard input", None
+    size = None
     try:
-        if args.data_dir is not None:
-            from _merrow import PyPipeline
+        info = os.fstat(stream.fileno())
+        import stat
 
-            return PyPipeline(punc_norm=punc_norm, data_dir=args.data_dir, user_dict=user_dict)
-        import merrow
-
-        return merrow.load(punc_norm=punc_norm, user_dict=user_dict)
-    except RuntimeError as e:
-        where = args.data_dir if args.data_dir is not None else "the bundled data"
-        raise CliError(f"cannot load dictionaries from {where}: {e}") from None
+        if stat.S_ISREG(info.st_mode):
+            size = info.st_size
+    except (OSError, ValueError):
+        pass
+    return LineReader(_block_reader(stream), name, args.errors), close, size
 
 
-def run(args) -> int:
+def _block_reader(stream: BinaryIO) -> Callable[[], bytes]:
+    """Reads what has arrived, up to READ_BLOCK bytes: waits only while
+    nothing has, so an interactive line is converted at once and a file or
+    a fast pipe fills large batches."""
+    import select
+
+    read1: Callable[[int], bytes] = getattr(stream, "read1", stream.read)
+    fd: Optional[int]
+    try:
+        fd = stream.fileno()
+        select.select([fd], [], [], 0)
+    except (OSError, ValueError, AttributeError):
+        fd = None
+
+    ended = False
+
+    def read() -> bytes:
+        nonlocal ended
+        if ended:
+            return b""
+        block = read1(READ_BLOCK)
+        if not block or fd is None:
+            return block
+        parts, size = [block], len(block)
+        while size < READ_BLOCK and select.select([fd], [], [], 0)[0]:
+            more = read1(READ_BLOCK - size)
+            if not more:
+                # End of input; a terminal reports it only once.
+                ended = True
+                break
+            parts.append(more)
+            size += len(more)
+        return b"".join(parts) if len(parts) > 1 else block
+
+    return read
+
+
+def _refuse_same_file(args: argparse.Namespace, input_file: Optional[BinaryIO]) -> None:
+    if not args.output or args.output == "-" or args.text:
+        return
+    try:
+        target = os.stat(args.output)
+    except OSError:
+        return
+    try:
+        fd = input_file.fileno() if input_file is not None else sys.stdin.fileno()
+        source = os.fstat(fd)
+    except (OSError, ValueError, AttributeError):
+        return
+    if (source.st_dev, source.st_ino) == (target.st_dev, target.st_ino):
+        raise CliError(f"the output {args.output} is the input file; write to another file")
+
+
+def run(args: argparse.Namespace) -> int:
+    from . import _progress
+    from ._atomic_output import AtomicOutput
+
     if args.chunk_size < 1:
         raise CliError("--chunk-size must be at least 1")
     if args.text and args.input:
         raise CliError("give either TEXT or --input, not both")
-    pipeline = _load_pipeline(args)
-
-    total = None
-    close_in = None
-    if args.text:
-        lines: Iterator[str] = iter([" ".join(args.text)])
-    elif args.input and args.input != "-":
-        try:
-            stream = open(args.input, "rb")
-        except OSError as e:
-            raise CliError(f"cannot read {args.input}: {e.strerror or e}") from None
-        close_in = stream
-        try:
-            total = os.fstat(stream.fileno()).st_size
-        except OSError:
-            total = None
-        lines = _lines(stream, args.input)
-    else:
-        lines = _lines(sys.stdin.buffer, "standard input")
-
-    if args.output and args.output != "-":
-        try:
-            out: BinaryIO = open(args.output, "wb")
-        except OSError as e:
-            raise CliError(f"cannot write {args.output}: {e.strerror or e}") from None
-    else:
-        out = sys.stdout.buffer
-
-    show = args.progress == "always" or (args.progress == "auto" and sys.stderr.isatty())
-    progress = _Progress(show and not args.text, total)
+    converter = _converter(args)
+    reader, close_in, total = _reader(args)
+    atomic: Optional[AtomicOutput] = None
+    progress = _progress.Progress(False, None)
     try:
-        for chunk in _chunks(lines, args.chunk_size):
-            results = _convert(pipeline, chunk, args.format)
-            out.write("".join(r + "\n" for r in results).encode("utf-8"))
-            out.flush()
-            progress.update(chunk)
+        _refuse_same_file(args, close_in)
+        to_stdout = not args.output or args.output == "-"
+        if to_stdout:
+            out: BinaryIO = sys.stdout.buffer
+        else:
+            try:
+                atomic = AtomicOutput(args.output)
+            except OSError as e:
+                raise CliError(f"cannot write {args.output}: {e.strerror or e}") from None
+            out = atomic.file
+        show = not args.text and _progress.wanted(args.progress, to_stdout, close_in is None)
+        progress = _progress.Progress(show, total)
+        writer = Writer(converter, args.format, out, args.chunk_size, args.romanisation)
+        try:
+            for lines in reader.batches():
+                writer.lines(lines)
+                if to_stdout:
+                    out.flush()
+                progress.update(reader.bytes, len(lines), sum(map(len, lines)))
+        except BadLine as e:
+            raise CliError(str(e)) from None
+        if atomic is not None:
+            atomic.commit()
+            atomic = None
     finally:
-        progress.finish()
+        progress.close()
+        if atomic is not None:
+            atomic.discard()
         if close_in is not None:
             close_in.close()
-        if out is not sys.stdout.buffer:
-            out.close()
+    if reader.bad:
+        what = "converted with U+FFFD" if args.errors == "replace" else "given as empty lines"
+        sys.stderr.write(
+            f"{PROG}: warning: {reader.bad:,} line{'s' if reader.bad != 1 else ''} of {reader.name} "
+            f"not valid UTF-8 ({what}); the first is line {reader.first_bad}\n"
+        )
     return 0
 
 
-def main(argv: Optional[Sequence[str]] = None) -> int:
-    args = _parser().parse_args(argv)
+def _quiet_stdout() -> None:
+    # Nothing more can reach the reader; the interpreter's final flush of
+    # standard output must not fail again.
     try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+    except (OSError, ValueError):
+        pass
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    try:
+        args = _parser().parse_args(argv)
         return run(args)
     except CliError as e:
         sys.stderr.write(f"{PROG}: error: {e}\n")
         return 1
     except BrokenPipeError:
-        # The reader went away (for example `merrow ... | head`): stop quietly.
-        try:
-            sys.stdout = None  # type: ignore[assignment]
-            os.dup2(os.open(os.devnull, os.O_WRONLY), 1)
-        except OSError:
-            pass
+        # The reader went away (for example `merrow ... | head`): stop
+        # quietly, as Unix filters do.
+        _quiet_stdout()
         return 0
     except KeyboardInterrupt:
-        sys.stderr.write("\n")
         return 130
     except ImportError as e:
         sys.stderr.write(f"{PROG}: error: the _merrow extension is not installed ({e})\n")

@@ -23,6 +23,14 @@ struct DictionarySet {
     // Maps the required tables and whichever sidecars open. The error is the
     // first required table's that failed; a sidecar that fails is left out.
     static Result<DictionarySet> load(std::string_view data_dir);
+
+    // Whether `text` lies within one of the mapped tables.
+    bool holds(std::string_view text) const noexcept {
+        auto in = [&](const std::optional<MappedDict>& d) { return d && d->holds(text); };
+        return word.holds(text) || character.holds(text) || in(word_candidates) || in(char_candidates) ||
+               in(word_source) || in(char_source) || in(word_candidates_confidence) ||
+               in(char_candidates_confidence);
+    }
 };
 
 }  // namespace merrow

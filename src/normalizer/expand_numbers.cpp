@@ -1,10 +1,13 @@
 #include "normalizer/expand_numbers.hpp"
 
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "text/char_class.hpp"
 #include "text/utf8.hpp"
 #include "normalizer/number_reading.hpp"
+#include "normalizer/source_map.hpp"
 
 namespace merrow {
 
@@ -70,17 +73,26 @@ bool may_start_rule(char32_t c) noexcept {
     return is_fullwidth_digit(c);
 }
 
+// Map receives each step's output with its source in code point indices.
+template <class Map>
 class Expander {
 public:
-    explicit Expander(std::string_view text) : c_(utf8::decode_all(text)) { out_.reserve(2 * c_.size()); }
+    Expander(std::string_view text, Map& map) : c_(utf8::decode_all(text)), map_(map) {
+        out_.reserve(2 * c_.size());
+    }
 
     std::string run() {
-        while (i_ < c_.size()) step();
+        while (i_ < c_.size()) {
+            const std::size_t out_start = out_.size(), start = i_;
+            const bool copied = step();
+            map_.piece(out_start, out_.size(), start, i_, copied);
+        }
         return std::move(out_);
     }
 
 private:
     std::u32string c_;
+    Map& map_;
     std::string out_;
     std::size_t i_ = 0;
 
@@ -111,45 +123,46 @@ private:
     // Position after a currency mark, skipping one space.
     std::size_t after_mark(std::size_t k) const noexcept { return at(k, U' ') ? k + 1 : k; }
 
-    void step() {
+    // One rule, or one character copied; true when the output is the
+    // input unchanged.
+    bool step() {
         char32_t ch = c_[i_];
         if (!may_start_rule(ch)) {
             utf8::append(out_, ch);
             ++i_;
-            return;
+            return true;
         }
         for (const auto& sym : CURRENCY_SYMBOLS) {
             if (ch == sym.text[0]) {
-                if (amount_at(after_mark(i_ + 1), sym.word)) return;
+                if (amount_at(after_mark(i_ + 1), sym.word)) return false;
                 break;
             }
         }
         if (ch == U'H' && at(i_ + 1, U'K') && at(i_ + 2, U'$')) {
-            if (!amount_at(i_ + 3, "元")) {
-                out_ += "HK$";
-                i_ += 3;
-            }
-            return;
+            if (amount_at(i_ + 3, "元")) return false;
+            out_ += "HK$";
+            i_ += 3;
+            return true;
         }
         if (ch == U'$') {
-            if (!amount_at(i_ + 1, "元")) {
-                out_ += "$";
-                i_ += 1;
-            }
-            return;
+            if (amount_at(i_ + 1, "元")) return false;
+            out_ += "$";
+            i_ += 1;
+            return true;
         }
         for (const auto& code : CURRENCY_CODES) {
             if (word_at(i_, code.text)) {
-                if (amount_at(after_mark(i_ + 3), code.word)) return;
+                if (amount_at(after_mark(i_ + 3), code.word)) return false;
                 break;
             }
         }
         if (is_digit(ch)) {
             number();
-            return;
+            return false;
         }
         utf8::append(out_, ch);
         ++i_;
+        return true;
     }
 
     // The number rules for the number starting at i_.
@@ -272,6 +285,21 @@ private:
 
 }  // namespace
 
-std::string expand_numbers(std::string_view text) { return Expander(text).run(); }
+std::string expand_numbers(std::string_view text) {
+    NoSourceMap none;
+    return Expander<NoSourceMap>(text, none).run();
+}
+
+std::string expand_numbers(std::string_view text, SourceMap& map) {
+    std::string out = Expander<SourceMap>(text, map).run();
+    std::vector<std::uint32_t> byte_of;
+    byte_of.reserve(text.size() + 1);
+    for (std::size_t pos = 0; pos < text.size(); utf8::decode(text, pos)) {
+        byte_of.push_back(static_cast<std::uint32_t>(pos));
+    }
+    byte_of.push_back(static_cast<std::uint32_t>(text.size()));
+    map.sources_to_bytes(byte_of);
+    return out;
+}
 
 }  // namespace merrow

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "normalizer/source_map.hpp"
 #include "text/utf8.hpp"
 
 namespace merrow {
@@ -46,7 +47,10 @@ constexpr bool may_be_marked(unsigned char b) noexcept {
     return b == '\t' || b == ' ' || b == '-' || b == '.' || b == 0xC2 || b == 0xE2 || b == 0xE3 || b == 0xEF;
 }
 
-std::string normalize_punctuation(std::string_view text) {
+namespace {
+
+template <class Map>
+std::string normalize_with(std::string_view text, Map& map) {
     const std::size_t n = text.size();
     std::string out;
     out.reserve(n);
@@ -69,13 +73,16 @@ std::string normalize_punctuation(std::string_view text) {
             do {
                 i += utf8::char_length(text, i);
             } while (i < n && !may_be_marked(static_cast<unsigned char>(text[i])));
+            map.piece(out.size(), out.size() + (i - start), start, i, true);
             out.append(text, start, i - start);
             after_space = false;
             continue;
         }
         std::size_t next;
         const char32_t ch = char_at(i, next);
+        const std::size_t out_start = out.size();
         bool space = false;
+        bool copied = false;
         if (ch == 0x3001 || ch == 0x2013) {
             out += FULL_WIDTH_COMMA;
             i = next;
@@ -101,10 +108,21 @@ std::string normalize_punctuation(std::string_view text) {
         } else {
             utf8::append(out, ch);
             i = next;
+            copied = true;
         }
+        map.piece(out_start, out.size(), start, i, copied);
         after_space = space;
     }
     return out;
 }
+
+}  // namespace
+
+std::string normalize_punctuation(std::string_view text) {
+    NoSourceMap none;
+    return normalize_with(text, none);
+}
+
+std::string normalize_punctuation(std::string_view text, SourceMap& map) { return normalize_with(text, map); }
 
 }  // namespace merrow

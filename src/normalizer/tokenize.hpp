@@ -37,8 +37,9 @@ void for_each_run_token(std::string_view expanded, const MappedDict& word, const
     // Longer texts repeat their characters and character pairs: without a
     // memo from the caller, remember the key range of each for this text,
     // in a memo that grows with the text. Short texts are not worth
-    // clearing it.
-    const bool remember = ranges == nullptr && expanded.size() >= kPrefixMemoMinBytes;
+    // clearing it, nor is any text when word.bin has its trie index (its
+    // searches, nearly all of them, then walk the trie and use no memo).
+    const bool remember = ranges == nullptr && !word.indexed() && expanded.size() >= kPrefixMemoMinBytes;
     InlinePrefixRanges<1024> own(remember ? expanded.size() / 4 : 1);
     PrefixRanges* memo = ranges != nullptr ? ranges : remember ? &own : nullptr;
     std::size_t run_start = 0, run_end = 0;

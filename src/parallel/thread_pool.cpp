@@ -9,6 +9,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -33,6 +34,15 @@ constexpr std::chrono::microseconds MIN_OFFERED_WORK{500};
 thread_local bool on_pool_thread = false;
 
 using Body = WorkerPool::Body;
+using Clock = std::chrono::steady_clock;
+
+// While the calling thread runs a piece itself, it hands the rest of the
+// piece back to the queue after this long, to poll its caller in time.
+constexpr auto CALLER_SLICE = WorkerPool::POLL_INTERVAL;
+
+Error forked_failure() {
+    return Error{"the process forked while a batch was running; its worker threads are not in the child"};
+}
 
 // One run() call. Guarded by the pool's mutex apart from `body` and `grain`,
 // which never change.
@@ -43,6 +53,9 @@ struct Job {
     const Body* body;
     std::size_t grain;
     std::size_t unfinished;  // indices neither done nor abandoned
+    // Set once the rest of the job is dropped (a failure, or the caller
+    // stopping it); read without the lock by running pieces.
+    std::atomic<bool> abandoned{false};
     bool failed = false;
     std::string failure;
     // Whether the caller consumes finished ranges as they come; if so,
@@ -103,7 +116,7 @@ public:
 
     std::size_t size() const noexcept override { return size_; }
 
-    std::optional<Error> run(std::size_t n, const Body& body, const Body& on_done) override {
+    std::optional<Error> run(std::size_t n, const Body& body, const Body& on_done, const Poll& keep_going) override {
         if (n == 0) return std::nullopt;
         if (n == 1 || on_pool_thread) {
             auto failure = run_leaf(body, 0, n);
@@ -111,6 +124,10 @@ public:
             if (failure) return worker_failure(*failure);
             return std::nullopt;
         }
+        // A fork inside on_done or keep_going leaves the child with this
+        // stack but none of the workers, and the pool's lock perhaps held by
+        // one of them: the child must not touch the pool again.
+        const pid_t owner = getpid();
         const std::size_t pieces = PIECES_PER_THREAD * size_;
         Job job(body, (n + pieces - 1) / pieces, n, static_cast<bool>(on_done));
         std::unique_lock lock(mutex_);
@@ -122,13 +139,21 @@ public:
         // its job itself, so the job starts at once. Otherwise it waits,
         // consuming finished ranges when it is told of them.
         auto can_help = [&] { return busy_ < size_ && !queue_.empty() && queue_.front().job == &job; };
+        auto last_poll = Clock::now();
         for (;;) {
-            job_done_.wait(lock, [&] {
-                return job.unfinished == 0 || (!job.failed && !job.done.empty()) || can_help();
+            const bool woken = job_done_.wait_for(lock, WorkerPool::POLL_INTERVAL, [&] {
+                return job.unfinished == 0 || (!job.abandoned && !job.done.empty()) || can_help();
             });
-            if (job.failed || job.done.empty()) {
+            if (job.abandoned || job.done.empty()) {
                 if (job.unfinished == 0) break;
-                run_front(lock);  // can_help() held
+                if (woken && can_help()) run_front(lock, keep_going ? last_poll + CALLER_SLICE : Clock::time_point::max());
+                if (!keep_going || job.abandoned || Clock::now() - last_poll < WorkerPool::POLL_INTERVAL) continue;
+                lock.unlock();
+                const bool go_on = keep_going();
+                if (getpid() != owner) return forked_failure();
+                lock.lock();
+                last_poll = Clock::now();
+                if (!go_on) abandon(job);
                 continue;
             }
             auto ready = std::move(job.done);
@@ -138,13 +163,15 @@ public:
             for (const auto& [begin, end] : ready) {
                 if (!failure) failure = run_leaf(on_done, begin, end);
             }
+            const bool go_on = failure || !keep_going || keep_going();
+            if (getpid() != owner) return forked_failure();
             lock.lock();
-            if (failure && !job.failed) {
+            last_poll = Clock::now();
+            if (failure && !job.abandoned) {
                 job.failed = true;
                 job.failure = std::move(*failure);
-                job.done.clear();
-                abandon_queued(job);
             }
+            if (failure || !go_on) abandon(job);
         }
         if (job.failed) return worker_failure(job.failure);
         return std::nullopt;
@@ -162,34 +189,35 @@ private:
             }
             if (stopping_) return;
             ++busy_;
-            run_front(lock);
+            run_front(lock, Clock::time_point::max());
             --busy_;
         }
     }
 
     // Takes the oldest range, halves it down to its job's grain (queueing
-    // the right halves for idle workers) and runs the piece it keeps.
-    // Called, and returns, with the lock held; runs the piece without it.
-    void run_front(std::unique_lock<std::mutex>& lock) {
+    // the right halves for idle workers) and runs the piece it keeps, until
+    // `yield_at` at most. Called, and returns, with the lock held; runs the
+    // piece without it.
+    void run_front(std::unique_lock<std::mutex>& lock, Clock::time_point yield_at) {
         Range range = queue_.front();
         queue_.pop_front();
         queue_changed();
         Job& job = *range.job;
-        if (job.failed) {
+        if (job.abandoned) {
             finish(job, range.end - range.begin);
             return;
         }
         const std::size_t offered = split(range);
         lock.unlock();
         for (std::size_t i = 0; i < offered; ++i) work_ready_.notify_one();
-        auto failure = run_piece(range);
+        auto failure = run_piece(range, yield_at);
         lock.lock();
-        if (failure && !job.failed) {
+        if (failure && !job.abandoned) {
             job.failed = true;
             job.failure = std::move(*failure);
-            abandon_queued(job);
+            abandon(job);
         }
-        if (!job.failed && job.report_done) job.done.emplace_back(range.begin, range.end);
+        if (!job.abandoned && job.report_done) job.done.emplace_back(range.begin, range.end);
         finish(job, range.end - range.begin);
     }
 
@@ -198,17 +226,31 @@ private:
     // whenever a worker sleeps with nothing queued, the rest of the piece is
     // halved again and its right half offered. Returns a body's failure;
     // range.end is where this piece ended up.
-    std::optional<std::string> run_piece(Range& range) {
-        const auto started = std::chrono::steady_clock::now();
+    // An abandoned job's piece stops before its next index (the indices left
+    // count as finished all the same); at `yield_at` the rest of the piece is
+    // queued again, and range.end moves back to where it stopped.
+    std::optional<std::string> run_piece(Range& range, Clock::time_point yield_at) {
+        const auto started = Clock::now();
+        const bool may_yield = yield_at != Clock::time_point::max();
         for (std::size_t i = range.begin; i < range.end; ++i) {
+            if (range.job->abandoned.load(std::memory_order_relaxed)) return std::nullopt;
             if (auto failure = run_leaf(*range.job->body, i, i + 1)) {
                 return failure;
             }
+            if (may_yield && i + 1 < range.end && Clock::now() >= yield_at) {
+                std::unique_lock lock(mutex_);
+                queue_.push_front(Range{range.job, i + 1, range.end});
+                queue_changed();
+                range.end = i + 1;
+                lock.unlock();
+                work_ready_.notify_one();
+                return std::nullopt;
+            }
             if (range.end - i > 2 && sleeping_.load(std::memory_order_relaxed) > 0 &&
                 queued_.load(std::memory_order_relaxed) == 0 &&
-                worth_offering(std::chrono::steady_clock::now() - started, i + 1 - range.begin, range.end - i - 1)) {
+                worth_offering(Clock::now() - started, i + 1 - range.begin, range.end - i - 1)) {
                 std::unique_lock lock(mutex_);
-                if (sleeping_.load(std::memory_order_relaxed) == 0 || !queue_.empty() || range.job->failed) continue;
+                if (sleeping_.load(std::memory_order_relaxed) == 0 || !queue_.empty() || range.job->abandoned) continue;
                 const std::size_t middle = i + 1 + (range.end - i - 1) / 2;
                 queue_.push_back(Range{range.job, middle, range.end});
                 queue_changed();
@@ -223,7 +265,7 @@ private:
     // Whether half of the `left` indices of a piece, at the pace of the `done`
     // ones so far, outlasts waking a sleeping worker (a few hundred
     // microseconds on a busy machine); if not, offering it only delays the end.
-    static bool worth_offering(std::chrono::steady_clock::duration elapsed, std::size_t done, std::size_t left) {
+    static bool worth_offering(Clock::duration elapsed, std::size_t done, std::size_t left) {
         return elapsed / done * (left / 2) > MIN_OFFERED_WORK;
     }
 
@@ -244,8 +286,11 @@ private:
     // Keeps the queue's length readable without the lock.
     void queue_changed() { queued_.store(queue_.size(), std::memory_order_relaxed); }
 
-    // Drops the queued ranges of a failed job; ranges already running finish.
-    void abandon_queued(Job& job) {
+    // Drops the rest of a job: its queued ranges, the finished ranges not yet
+    // passed to on_done; running pieces stop before their next index.
+    void abandon(Job& job) {
+        job.abandoned.store(true, std::memory_order_relaxed);
+        job.done.clear();
         std::size_t dropped = 0;
         std::erase_if(queue_, [&](const Range& r) {
             if (r.job != &job) return false;

@@ -8,6 +8,7 @@
 // pool of its own on first use.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -49,7 +50,22 @@ public:
     // consume the results of finished ranges while the rest are computed.
     // An exception from on_done abandons the remaining ranges and is
     // returned like a body's.
-    virtual std::optional<Error> run(std::size_t n, const Body& body, const Body& on_done) = 0;
+    std::optional<Error> run(std::size_t n, const Body& body, const Body& on_done) {
+        return run(n, body, on_done, Poll());
+    }
+
+    // run() with on_done, where the calling thread also calls keep_going()
+    // after each on_done call, at least every POLL_INTERVAL while it waits,
+    // and, when it runs indices itself, after the one that passes that
+    // interval (never holding the pool's lock). Once it returns false the
+    // rest is abandoned: queued ranges are dropped, running ones stop before
+    // their next index, no further on_done call is made, and run() returns
+    // nothing once no thread is inside a body. Should the process fork inside
+    // on_done or keep_going, run() returns at once in the child, with an
+    // error, leaving the parent's pool untouched: its workers are not there.
+    using Poll = std::function<bool()>;
+    static constexpr std::chrono::milliseconds POLL_INTERVAL{10};
+    virtual std::optional<Error> run(std::size_t n, const Body& body, const Body& on_done, const Poll& keep_going) = 0;
 };
 
 }  // namespace merrow

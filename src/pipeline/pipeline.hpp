@@ -29,6 +29,13 @@ public:
     // The context model, or nullptr when the data directory has none.
     const ContextModel* context() const noexcept { return context_ ? &*context_ : nullptr; }
 
+    // Whether `value`, a reading of `token`, is a view into this pipeline's
+    // tables or user dictionary: one that keeps its address and bytes for as
+    // long as the pipeline, so that callers may key their own objects by it.
+    bool holds(std::string_view token, std::string_view value) const {
+        return tables_.holds(value) || user_dict_.holds(token, value);
+    }
+
 private:
     Pipeline(DictionarySet tables, std::optional<ContextModel> context, UserDict user_dict, bool punc_norm) noexcept
         : tables_(std::move(tables)),

@@ -8,14 +8,20 @@ RecordList::Span RecordList::keep(std::string_view s) {
     return span;
 }
 
-void RecordList::push(const RecordRef& r, bool first_only) {
+void RecordList::push(const RecordRef& r, bool first_only, bool reading_lasts) {
     Item item{};
     item.token = keep(r.token);
     item.lang = r.lang;
     item.earlier = r.earlier;
     if (r.earlier == RecordRef::kNoEarlier) {
         const bool is_list = r.is_list && !first_only;
-        item.reading = keep(is_list ? r.reading : r.first_reading());
+        std::string_view reading = is_list ? r.reading : r.first_reading();
+        if (reading_lasts) {
+            item.reading = Span{0, reading.size()};
+            item.lasting_reading = reading.data();
+        } else {
+            item.reading = keep(reading);
+        }
         item.is_list = is_list;
         // Standard labels are known by their id; only other texts are kept.
         item.confidence_id = r.confidence.id;
@@ -34,7 +40,8 @@ RecordRef RecordList::operator[](std::size_t i) const noexcept {
     };
     return RecordRef{view(item.token),
                      item.lang,
-                     view(item.reading),
+                     item.lasting_reading != nullptr ? std::string_view(item.lasting_reading, item.reading.size)
+                                                     : view(item.reading),
                      item.is_list,
                      label(item.confidence_id, item.confidence),
                      label(item.source_id, item.source),

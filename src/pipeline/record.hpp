@@ -35,8 +35,11 @@ struct RecordRef {
 // record costs no allocation of its own.
 class RecordList {
 public:
-    // Appends a copy of `r`; with first_only, of its first reading only.
-    void push(const RecordRef& r, bool first_only);
+    // Appends a copy of `r`; with first_only, of its first reading only. A
+    // reading that outlives the list (reading_lasts: a view into the
+    // pipeline's tables or user dictionary) is kept as that view, uncopied,
+    // so that records read back from the list still point there.
+    void push(const RecordRef& r, bool first_only, bool reading_lasts = false);
     std::size_t size() const noexcept { return items_.size(); }
     // Record i, as views into the list (valid until the next push or clear).
     RecordRef operator[](std::size_t i) const noexcept;
@@ -50,6 +53,7 @@ private:
     };
     struct Item {
         Span token, reading, confidence, source;
+        const char* lasting_reading;  // the reading's bytes when not copied, else nullptr
         Label lang, confidence_id, source_id;
         bool is_list;
         std::size_t earlier;

@@ -18,13 +18,13 @@
 
 namespace merrow {
 
-// Calls emit(const RecordRef&) for every token of `text`, in order; the
-// views are valid during the call only. `ranges` as for convert().
+// Calls emit(const RecordRef&) for every token of `expanded`, the
+// normalised form of a text of `text_size` bytes, in order; the views are
+// valid during the call only. `ranges` as for convert().
 template <class Emit>
-void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
-                     PrefixRanges* ranges = nullptr) {
-    if (text.empty()) return;
-    TokenMemo memo(text.size());  // token -> index of its first record
+void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_t text_size, Emit&& emit,
+                        PrefixRanges* ranges = nullptr) {
+    TokenMemo memo(text_size);  // token -> index of its first record
     Resolution view;
     std::string reordered;  // candidates the context model put in another order
     std::size_t count = 0;
@@ -57,12 +57,22 @@ void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
         ++count;
     };
     if (model != nullptr) {
-        for_each_token_around(p.punc_norm(), p.word(), p.user_dict(), text,
-                              [&](const TokenRef& t, const Neighbours& around) { record(t, &around); }, ranges);
+        for_each_run_token_around(expanded, p.word(), p.user_dict(),
+                                  [&](const TokenRef& t, const Neighbours& around) { record(t, &around); }, ranges);
     } else {
-        for_each_token(p.punc_norm(), p.word(), p.user_dict(), text,
-                       [&](const TokenRef& t) { record(t, nullptr); }, ranges);
+        for_each_run_token(expanded, p.word(), p.user_dict(), [&](const TokenRef& t) { record(t, nullptr); }, ranges);
     }
+}
+
+// Calls emit(const RecordRef&) for every token of `text`, in order; the
+// views are valid during the call only. `ranges` as for convert().
+template <class Emit>
+void for_each_record(const Pipeline& p, std::string_view text, Emit&& emit,
+                     PrefixRanges* ranges = nullptr) {
+    if (text.empty()) return;
+    std::string storage;
+    std::string_view expanded = normalize_text(p.punc_norm(), text, storage);
+    for_each_record_in(p, expanded, text.size(), emit, ranges);
 }
 
 }  // namespace merrow

@@ -33,7 +33,8 @@ public:
     const std::uint64_t* find(std::string_view token) const noexcept {
         if (mask_ == 0) return nullptr;
         const Slot& s = slots_[index(token)];
-        if (s.size != token.size() || s.data == nullptr || std::memcmp(s.data, token.data(), token.size()) != 0) {
+        // An empty slot has only its pointer set: test that before its size.
+        if (s.data == nullptr || s.size != token.size() || std::memcmp(s.data, token.data(), token.size()) != 0) {
             return nullptr;
         }
         return &s.payload;

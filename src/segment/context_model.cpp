@@ -64,6 +64,15 @@ std::string_view last_char(std::string_view s) noexcept {
     return s.substr(i);
 }
 
+// A sentence or clause mark stands for the text's edge: no context is read
+// across it, so a text cut after one reads as its pieces do.
+bool is_edge_mark(std::string_view token) noexcept {
+    for (std::string_view mark : {"。", "，", "！", "？", "；", "、", "!", "?", ";"}) {
+        if (token == mark) return true;
+    }
+    return false;
+}
+
 bool several_chars(std::string_view s) noexcept { return !s.empty() && utf8::char_length(s, 0) < s.size(); }
 
 // The pieces of a candidates value, at most kMaxCandidates of them.
@@ -143,11 +152,8 @@ std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
 // Keys share their kind and character with many others: through the memo,
 // the range of those two is remembered and only the rest is searched.
 std::optional<std::string_view> ContextModel::lookup(std::string_view key, PrefixRanges* ranges) const noexcept {
-    if (index_.valid()) {
-        auto entry = index_.find(key);
-        return entry ? table_.value_at(*entry) : std::nullopt;
-    }
-    if (ranges == nullptr) return table_.get(key);
+    // With the file's trie index, a lookup walks the key's few characters.
+    if (ranges == nullptr || table_.indexed()) return table_.get(key);
     auto match = table_.longest_prefix(key, kMaxKeyBytes, ranges);
     if (!match || match->length != key.size()) return std::nullopt;
     return table_.value_at(match->entry);
@@ -159,8 +165,10 @@ std::size_t ContextModel::choose(std::string_view token, const Neighbours& aroun
     if (pieces.count < 2 || token.empty()) return 0;
     Scores scores{};
     scores[0] = bias_;
-    const std::string_view before = around.before.empty() ? std::string_view("^") : last_char(around.before);
-    const std::string_view after = around.after.empty() ? std::string_view("$") : first_char(around.after);
+    const std::string_view left = is_edge_mark(around.before) ? std::string_view() : around.before;
+    const std::string_view right = is_edge_mark(around.after) ? std::string_view() : around.after;
+    const std::string_view before = left.empty() ? std::string_view("^") : last_char(left);
+    const std::string_view after = right.empty() ? std::string_view("$") : first_char(right);
     auto feature = [&](const Key& key) {
         if (auto k = key.view()) {
             if (auto value = lookup(*k, ranges)) add_weights(*value, pieces, scores);
@@ -176,10 +184,10 @@ std::size_t ContextModel::choose(std::string_view token, const Neighbours& aroun
         feature(Key('L', token).add(before));
         feature(Key('R', token).add(after));
     }
-    if (several_chars(around.before)) feature(Key('P', token).add(around.before));
-    if (several_chars(around.after)) feature(Key('N', token).add(around.after));
-    if (!around.before.empty()) {
-        const Key verb('v', around.before);
+    if (several_chars(left)) feature(Key('P', token).add(left));
+    if (several_chars(right)) feature(Key('N', token).add(right));
+    if (!left.empty()) {
+        const Key verb('v', left);
         if (auto key = verb.view(); key && lookup(*key, ranges)) feature(Key('V', token));
     }
     std::size_t best = 0;

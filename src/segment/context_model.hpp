@@ -11,7 +11,8 @@
 // value lists "reading weight" pairs joined by '|'; "#bias" holds the bonus
 // of the rank-0 candidate. A B value that is found also holds the weights of
 // its L and R keys, which are then not looked up. The highest total wins,
-// ties keep the lower rank.
+// ties keep the lower rank. A neighbour that is a sentence or clause mark
+// (。，！？；、!?;) counts as the text's edge.
 // "#chars", when present, lists the only characters the model scores: the
 // trainer leaves out the features of every character no context can change.
 #pragma once
@@ -23,7 +24,6 @@
 #include <string_view>
 #include <vector>
 
-#include "dict/index/trie_index.hpp"
 #include "dict/lookup/mapped_dict.hpp"
 
 namespace merrow {
@@ -70,15 +70,9 @@ private:
     std::optional<std::string_view> lookup(std::string_view key, PrefixRanges* ranges) const noexcept;
 
     ContextModel(MappedDict table, std::int64_t bias, std::optional<std::vector<std::uint64_t>> chars) noexcept
-        : table_(std::move(table)), bias_(bias), chars_(std::move(chars)) {
-        MappedDict::Trailer t = table_.trailer();
-        index_ = TrieIndex(t.bytes, t.size, t.entry_count, t.pool_size);
-    }
+        : table_(std::move(table)), bias_(bias), chars_(std::move(chars)) {}
 
     MappedDict table_;
-    // The file's trie index, when it carries a valid one: a lookup walks the
-    // key's few characters instead of bisecting the table.
-    TrieIndex index_;
     std::int64_t bias_;
     // The characters scored, one bit per code point up to the highest;
     // nothing = every character.

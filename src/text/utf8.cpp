@@ -2,9 +2,9 @@
 
 namespace merrow::utf8 {
 
-bool is_valid(std::string_view s) noexcept {
+bool is_valid_from(std::string_view s, std::size_t from) noexcept {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    std::size_t n = s.size(), i = 0;
+    std::size_t n = s.size(), i = from;
     while (i < n) {
         unsigned char b = p[i];
         if (b < 0x80) { ++i; continue; }

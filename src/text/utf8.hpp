@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -78,8 +79,27 @@ inline std::u32string decode_all(std::string_view s) {
     return out;
 }
 
+// is_valid() from byte `from` on, which must start a character.
+bool is_valid_from(std::string_view s, std::size_t from) noexcept;
+
 // Strict validation (no overlongs, surrogates or values past U+10FFFF); used
-// on dictionary values, which come from files we read but do not trust.
-bool is_valid(std::string_view s) noexcept;
+// on dictionary values, which come from files we read but do not trust, on
+// every read. Values are mostly ASCII readings and labels: eight bytes are
+// tested at a time until the first byte that is not ASCII, and only the rest
+// from there is decoded.
+inline bool is_valid(std::string_view s) noexcept {
+    const char* p = s.data();
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        if (word & 0x8080808080808080ull) break;
+    }
+    for (; i < n; ++i) {
+        if (static_cast<unsigned char>(p[i]) >= 0x80) return is_valid_from(s, i);
+    }
+    return true;
+}
 
 }  // namespace merrow::utf8

@@ -28,6 +28,12 @@ public:
     // of characters) that is a key.
     std::optional<std::size_t> longest_match(std::string_view text) const;
 
+    // Whether `reading` is the very reading stored for `text` (not a copy).
+    bool holds(std::string_view text, std::string_view reading) const {
+        auto found = entries_.empty() ? std::nullopt : get(text);
+        return found && found->data() == reading.data() && found->size() == reading.size();
+    }
+
     bool empty() const noexcept { return entries_.empty(); }
     std::size_t max_key_chars() const noexcept { return max_key_chars_; }
 

@@ -16,6 +16,7 @@
 #include "parallel/worker_pool.hpp"
 #include "record_equality.hpp"
 #include "segment/resolve.hpp"
+#include "text/utf8.hpp"
 #include "test_dictionary_set.hpp"
 
 using namespace merrow;
@@ -169,6 +170,40 @@ void test_flavours_on_many_threads(const Pipeline& p, const std::vector<std::str
     }
 }
 
+// The aligned flavour: the records of convert_detailed, two in-text offsets
+// per token character, never going backwards; on the pool, the same as alone.
+void test_aligned_batches(const Pipeline& p, const std::vector<std::string>& texts, const Expected& want) {
+    std::vector<AlignedText> alone(texts.size());
+    bool sound = true;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        align_text(p, texts[i], alone[i]);
+        const AlignedText& a = alone[i];
+        sound = sound && same(expand<DetailedToken>(a.records), want.detailed[i]);
+        std::size_t chars = 0;
+        for (const DetailedToken& t : want.detailed[i]) chars += utf8::count_chars(t.token);
+        sound = sound && a.spans.size() == 2 * chars;
+        const std::uint32_t length = static_cast<std::uint32_t>(utf8::count_chars(texts[i]));
+        for (std::size_t k = 0; sound && k < a.spans.size(); k += 2) {
+            sound = a.spans[k] < a.spans[k + 1] && a.spans[k + 1] <= length &&
+                    (k == 0 || (a.spans[k] >= a.spans[k - 2] && a.spans[k + 1] >= a.spans[k - 1]));
+        }
+    }
+    check(sound, "aligned records equal convert_detailed's, with ordered spans inside the text");
+    const std::vector<std::string_view> views(texts.begin(), texts.end());
+    for (int round = 0; round < 3; ++round) {
+        std::vector<int> calls(texts.size(), 0);
+        bool equal = true;
+        auto failure = align_batch(p, views, [&](std::size_t i, AlignedText& r) {
+            ++calls.at(i);
+            equal = equal && r.spans == alone[i].spans && same(expand<DetailedToken>(r.records),
+                                                               expand<DetailedToken>(alone[i].records));
+            return true;
+        });
+        check(!failure && equal && std::all_of(calls.begin(), calls.end(), [](int n) { return n == 1; }),
+              "align batch on the pool");
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -192,6 +227,7 @@ int main() {
     test_batches_on_global_pool(p, texts, want);
     test_concurrent_callers_of_pool(p, texts, want);
     test_flavours_on_many_threads(p, texts, want);
+    test_aligned_batches(p, texts, want);
 
     return merrow::testing::report();
 }

@@ -2,17 +2,21 @@
 // MappedDict's own search: on tables written by merrow.cjyp with their index
 // (make_trie_index_fixtures.py: random tables, a table with 4-byte character
 // ids, the bundled tables rebuilt), find() must give the entry that
-// MappedDict::find gives and longest_prefix() the match that
-// MappedDict::longest_prefix_match gives, for every key, every suffix of
-// random texts drawn from the keys' characters, every prefix of those texts,
-// and non-keys with foreign or ill-formed characters. Then broken trailers:
-// header damage must leave the index invalid; damaged arrays must keep every
-// result within the text and the table.
+// MappedDict::find gives on the same table without its trailer, and
+// longest_prefix() the match that MappedDict::longest_prefix gives there, for
+// every key, every suffix of random texts drawn from the keys' characters,
+// every prefix of those texts, and non-keys with foreign or ill-formed
+// characters; MappedDict opened on the file with its trailer (so searching
+// through the index) must agree with both. Then broken trailers: header
+// damage must leave the index invalid; damaged arrays must keep every result
+// within the text and the table; a stale index (a key changed after it was
+// built) must never make MappedDict report a key that is not there.
 //
 //   trie_index_differential_test [FIXTURE_DIR]
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <random>
 #include <string>
@@ -114,37 +118,71 @@ struct Tally {
     }
 };
 
-bool same_prefix(const MappedDict& dict, const TrieIndex& index, std::string_view text, std::size_t max_chars) {
-    auto want = dict.longest_prefix(text, max_chars);
-    auto got = index.longest_prefix(text, max_chars);
+// The table's bytes up to the end of its pool, written beside it and opened:
+// the same table searched without an index.
+std::optional<MappedDict> open_bytes(const std::string& path, const std::vector<unsigned char>& bytes,
+                                     std::size_t size) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(size));
+    auto opened = MappedDict::open(path);
+    if (!opened) return std::nullopt;
+    return std::move(opened).value();
+}
+
+std::optional<MappedDict> open_plain(const Table& t) { return open_bytes(t.path + ".plain", t.bytes, t.tail_start); }
+
+// Both searches give the same match (length and entry) or both none.
+template <class A, class B>
+bool same_prefix(const A& want_from, const B& got_from, std::string_view text, std::size_t max_chars) {
+    auto want = want_from.longest_prefix(text, max_chars);
+    auto got = got_from.longest_prefix(text, max_chars);
     if (want.has_value() != got.has_value()) return false;
     return !want || (want->length == got->length && want->entry == got->entry);
 }
 
+// The reference and both index searches agree on `text`.
+struct Searches {
+    const MappedDict& plain;
+    const TrieIndex& index;
+    const MappedDict& indexed;
+
+    bool same_find(std::string_view key) const {
+        auto want = plain.find(key);
+        return index.find(key) == want && indexed.find(key) == want;
+    }
+    bool same_prefix(std::string_view text, std::size_t max_chars) const {
+        return ::same_prefix(plain, index, text, max_chars) && ::same_prefix(plain, indexed, text, max_chars);
+    }
+};
+
 void compare_with_table(const Table& t, std::mt19937& rng, int texts) {
     auto opened = MappedDict::open(t.path);
     check(static_cast<bool>(opened), t.path + ": opens");
-    if (!opened) return;
+    auto plain = open_plain(t);
+    check(plain.has_value(), t.path + ": opens without its trailer");
+    if (!opened || !plain) return;
     const MappedDict& dict = opened.value();
+    check(dict.indexed() && !plain->indexed(), t.path + ": indexed with its trailer only");
     TrieIndex index(t.tail(), t.tail_size(), t.count, t.pool_size);
     check(index.valid(), t.path + ": index valid");
     if (!index.valid()) return;
+    const Searches search{*plain, index, dict};
 
     Tally keys("every key"), texts_prefix("suffixes of random texts"), texts_find("prefixes of random texts"),
         non_keys("non-keys");
     const std::size_t limits[] = {1, 3, 10, 16};
     for (const auto& key : t.keys) {
-        keys.note(index.find(key) == dict.find(key), key);
-        for (std::size_t limit : limits) keys.note(same_prefix(dict, index, key, limit), key);
+        keys.note(search.same_find(key), key);
+        for (std::size_t limit : limits) keys.note(search.same_prefix(key, limit), key);
         for (const auto& foreign : kForeign) {
             std::string longer = key + foreign;
-            non_keys.note(index.find(longer) == dict.find(longer), longer);
-            non_keys.note(same_prefix(dict, index, longer, 10), longer);
+            non_keys.note(search.same_find(longer), longer);
+            non_keys.note(search.same_prefix(longer, 10), longer);
         }
         if (!key.empty()) {
             std::string shorter = key.substr(0, key.size() - 1);  // cut inside its last character
-            non_keys.note(index.find(shorter) == dict.find(shorter), shorter);
-            non_keys.note(same_prefix(dict, index, shorter, 10), shorter);
+            non_keys.note(search.same_find(shorter), shorter);
+            non_keys.note(search.same_prefix(shorter, 10), shorter);
         }
     }
     std::vector<std::string> chars = characters(t);
@@ -161,16 +199,65 @@ void compare_with_table(const Table& t, std::mt19937& rng, int texts) {
         std::vector<std::size_t> ends;
         for (std::size_t pos = 0; pos < text.size();) {
             std::string_view rest = std::string_view(text).substr(pos);
-            for (std::size_t limit : limits) texts_prefix.note(same_prefix(dict, index, rest, limit), rest);
+            for (std::size_t limit : limits) texts_prefix.note(search.same_prefix(rest, limit), rest);
             pos += merrow::utf8::char_length(text, pos);
             std::string_view prefix = std::string_view(text).substr(0, pos);
-            texts_find.note(index.find(prefix) == dict.find(prefix), prefix);
+            texts_find.note(search.same_find(prefix), prefix);
         }
     }
     keys.report(t.path);
     non_keys.report(t.path);
     texts_prefix.report(t.path);
     texts_find.report(t.path);
+}
+
+// A key changed after the index was built (its last byte moved on by one,
+// which keeps it UTF-8, and the table sorted): the index still leads the old
+// text to that entry, which MappedDict must notice and search the table
+// instead, and no search may report an entry whose key is not the text it
+// matched.
+std::vector<std::string> keys_of(const std::vector<unsigned char>& bytes, std::uint64_t count) {
+    std::vector<std::string> keys;
+    const unsigned char* pool = bytes.data() + 16 + 12 * count;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const unsigned char* e = bytes.data() + 16 + 12 * i;
+        keys.emplace_back(reinterpret_cast<const char*>(pool) + u32(e), u16(e + 4));
+    }
+    return keys;
+}
+
+void stale_index(const Table& t) {
+    std::vector<unsigned char> bytes;
+    std::size_t changed = t.keys.size();
+    for (std::size_t i = 0; i < t.keys.size() && changed == t.keys.size(); ++i) {
+        const std::string& key = t.keys[i];
+        const unsigned char last = key.empty() ? 0 : static_cast<unsigned char>(key.back());
+        if (!((last >= 'a' && last < 'z') || (last >= 0x80 && last < 0xBF))) continue;
+        bytes = t.bytes;
+        const unsigned char* e = t.bytes.data() + 16 + 12 * i;
+        bytes[16 + 12 * t.count + u32(e) + u16(e + 4) - 1] += 1;
+        const auto keys = keys_of(bytes, t.count);  // pieces of the pool may be shared
+        if (std::adjacent_find(keys.begin(), keys.end(), std::greater_equal<>()) == keys.end()) changed = i;
+    }
+    if (changed == t.keys.size()) return;
+    auto stale = open_bytes(t.path + ".stale", bytes, bytes.size());
+    auto plain = open_bytes(t.path + ".stale.plain", bytes, t.tail_start);
+    check(stale && plain && stale->indexed(), t.path + ": a stale index is still taken");
+    if (!stale || !plain) return;
+    const std::vector<std::string> now = keys_of(bytes, t.count);
+    const std::string& old_key = t.keys[changed];
+    check(stale->find(old_key) == plain->find(old_key), t.path + ": the old key is searched for in the table");
+    check(same_prefix(*plain, *stale, old_key, 10), t.path + ": the old key's prefix is searched for in the table");
+    Tally wrong("stale index: an entry that does not hold the text");
+    for (std::size_t i = 0; i < t.keys.size(); ++i) {
+        for (const std::string& text : {t.keys[i], now[i], t.keys[i] + now[i]}) {
+            if (auto found = stale->find(text)) wrong.note(now[*found] == text, text);
+            if (auto match = stale->longest_prefix(text, 10)) {
+                wrong.note(now[match->entry] == text.substr(0, match->length), text);
+            }
+        }
+    }
+    wrong.report(t.path);
 }
 
 // The trailer's header fields, by byte offset.
@@ -321,7 +408,10 @@ int main(int argc, char** argv) {
         Table t = read_table(path);
         const bool bundled = path.find("/bundled/") != std::string::npos;
         compare_with_table(t, rng, bundled ? 20000 : 400);
-        if (!bundled && path.find("wide") == std::string::npos && t.tail_size() < 40000) damaged_trailers(t, rng);
+        if (!bundled && path.find("wide") == std::string::npos && t.tail_size() < 40000) {
+            damaged_trailers(t, rng);
+            stale_index(t);
+        }
     }
     return merrow::testing::report();
 }

@@ -287,6 +287,48 @@ void test_on_done(WorkerPool& pool, const std::string& label) {
     check_coverage(pool, 5000, label + ": pool usable after on_done failed,");
 }
 
+// keep_going: asked on the caller, often; once it says no, the rest of the
+// job is dropped soon and nothing is handed over any more.
+void test_keep_going(WorkerPool& pool, const std::string& label) {
+    const auto caller = std::this_thread::get_id();
+    const std::size_t n = 200000;
+    std::unique_ptr<std::atomic<int>[]> hits(new std::atomic<int>[n]);
+    for (std::size_t i = 0; i < n; ++i) hits[i] = 0;
+    std::atomic<std::size_t> ran{0};
+    std::size_t polls = 0, done_after_stop = 0;
+    bool stop = false, on_caller = true;
+    auto error = pool.run(
+        n,
+        [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) ++hits[i];
+            ran += end - begin;
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        },
+        [&](std::size_t, std::size_t) { done_after_stop += stop; },
+        [&] {
+            on_caller = on_caller && std::this_thread::get_id() == caller;
+            stop = ++polls >= 3;
+            return !stop;
+        });
+    bool at_most_once = true;
+    for (std::size_t i = 0; i < n; ++i) at_most_once = at_most_once && hits[i] <= 1;
+    check(!error && polls == 3 && on_caller, label + ": keep_going is asked on the caller until it says no");
+    check(at_most_once && ran < n && done_after_stop == 0,
+          label + ": after keep_going says no the rest is dropped and nothing is handed over");
+    // Asked all through a long job, whether the caller waits or runs
+    // indices itself (it hands the rest back after each interval).
+    std::size_t polls_in_long_job = 0;
+    error = pool.run(
+        100,
+        [&](std::size_t begin, std::size_t end) {
+            const bool here = std::this_thread::get_id() == caller;
+            std::this_thread::sleep_for(std::chrono::milliseconds(here ? 2 : 10) * (end - begin));
+        },
+        [](std::size_t, std::size_t) {}, [&] { return ++polls_in_long_job > 0; });
+    check(!error && polls_in_long_job >= 5, label + ": keep_going is asked all through a long job");
+    check_coverage(pool, 5000, label + ": pool usable after a job was stopped,");
+}
+
 void test_create_failure() {
     auto absurd = WorkerPool::create(1000000000000000000ULL);
     check(!absurd.ok(), "create(10^18) fails");
@@ -299,6 +341,7 @@ void test_create_failure() {
             test_coverage(*created.value(), "pool of " + std::to_string(size));
             test_concurrent_callers(*created.value(), "pool of " + std::to_string(size));
             test_on_done(*created.value(), "pool of " + std::to_string(size));
+            test_keep_going(*created.value(), "pool of " + std::to_string(size));
         }
     }
 }
@@ -332,6 +375,7 @@ void test_global_pool() {
     test_concurrent_callers(*pool, "global pool");
     test_failure_in_body(*pool, "global pool");
     test_on_done(*pool, "global pool");
+    test_keep_going(*pool, "global pool");
     test_nested_run(*pool);
 }
 
@@ -419,6 +463,32 @@ void test_fork() {
               return !again.ok() && again.error().message == message && thread_count_of_this_process() == 1;
           }),
           "a pool that cannot start fails with the initialization message");
+
+    // A fork inside on_done (Python code run by the caller can fork): the
+    // parent's job completes; in the child, run() returns an error at once
+    // and a pool of the child's own works.
+    const std::size_t n = 100000;
+    std::vector<int> hits(n, 0);
+    pid_t forked = -1;
+    auto error = parent->run(
+        n, [&](std::size_t begin, std::size_t end) { for (std::size_t i = begin; i < end; ++i) ++hits[i]; },
+        [&](std::size_t, std::size_t) {
+            if (forked != -1) return;
+            std::fflush(stdout);
+            forked = fork();
+            if (forked == 0) alarm(30);
+        });
+    if (forked == 0) {
+        const bool ok = error && starts_with(error->message, "the process forked") && child_job_completes(1000);
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    const bool child_ok = forked > 0 && waitpid(forked, &status, 0) == forked && WIFEXITED(status) &&
+                          WEXITSTATUS(status) == 0;
+    bool parent_ok = !error;
+    for (int h : hits) parent_ok = parent_ok && h == 1;
+    check(child_ok, "a child forked inside on_done gets an error from run() and a pool of its own");
+    check(parent_ok, "the parent's job completes whole across the fork");
 
     check(child_job_completes(1000), "the parent's pool still works after forks");
 }

@@ -5,13 +5,19 @@
 // get() must agree with a straightforward binary search over the input bytes
 // (entries whose key or value lies outside the pool, or whose value is not
 // UTF-8, never match), and longest_prefix must stay within the text and, on a
-// well-sorted table, agree with trying every prefix longest first.
+// well-sorted table, agree with trying every prefix longest first. When the
+// bytes after the pool hold a trailer that TrieIndex accepts, the file must
+// open indexed, and its searches (which then walk whatever the trailer holds)
+// may miss, but every entry they report has the key searched for (for
+// longest_prefix on a well-sorted table: the search it falls back to relies
+// on the order), and get() returns that entry's value.
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <vector>
 
+#include "dict/index/trie_index.hpp"
 #include "dict/lookup/mapped_dict.hpp"
 #include "fuzz_support.hpp"
 
@@ -111,6 +117,30 @@ void check_prefix(const MappedDict& dict, const Reference& ref, bool sorted, std
     }
 }
 
+// The searches of a file with an accepted trailer: a reported entry holds
+// the text searched for, whatever the trailer's arrays hold.
+void check_indexed(const MappedDict& dict, const Reference& ref, bool sorted, std::string_view text) {
+    auto entry = dict.find(text);
+    if (entry) fuzz::require(*entry < ref.count && ref.key(*entry) == text, "find() reports another key", text);
+    auto got = dict.get(text);
+    std::optional<std::string_view> want;
+    if (entry) {
+        want = ref.field(*entry, 6);
+        if (want && !utf8::is_valid(*want)) want.reset();
+    }
+    fuzz::require(got == want, "get() differs from the value of find()'s entry", text);
+    for (std::size_t max_chars : {std::size_t{1}, std::size_t{3}, std::size_t{10}}) {
+        auto match = dict.longest_prefix(text, max_chars);
+        if (!match) continue;
+        fuzz::require(match->length <= text.size() && match->entry < ref.count,
+                      "longest_prefix() reports a match past the text or the table", text);
+        fuzz::require(!sorted || ref.key(match->entry) == text.substr(0, match->length),
+                      "longest_prefix() reports an entry that does not hold the prefix", text);
+        fuzz::require(utf8::count_chars(text.substr(0, match->length)) <= max_chars,
+                      "longest_prefix() goes past the limit", text);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -127,6 +157,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const MappedDict& dict = opened.value();
 
     Reference ref{data + 16, data + 16 + 12 * std::uint64_t(u32(data + 8)), u32(data + 8), u32(data + 12)};
+    const std::uint64_t tail = 16 + 12 * ref.count + ref.pool_size;
+    const bool indexed = TrieIndex(data + tail, size - tail, ref.count, ref.pool_size).valid();
+    fuzz::require(dict.indexed() == indexed, "the trailer is taken or refused unlike TrieIndex does");
     const bool sorted = ref.strictly_sorted();
     const std::uint64_t probes = ref.count < 48 ? ref.count : 48;
 
@@ -140,6 +173,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             queries.push_back(std::string(*k) + "\xE5\x9C\x8B");
         }
         if (auto v = ref.field(index, 6)) queries.emplace_back(*v);  // arbitrary pool bytes as a key
+    }
+    if (indexed) {
+        for (std::size_t i = 0; i < queries.size(); ++i) {
+            check_indexed(dict, ref, sorted, queries[i]);
+            check_indexed(dict, ref, sorted, queries[i] + queries[(i * 7 + 3) % queries.size()]);
+        }
+        return 0;
     }
     for (const std::string& q : queries) {
         auto got = dict.get(q);

@@ -6,7 +6,6 @@ namespace merrow {
 namespace {
 
 constexpr unsigned char kMagic[4] = {'C', 'J', 'Y', 'X'};
-constexpr std::size_t kHeaderSize = 44;
 constexpr std::uint32_t kVersion = 1;
 constexpr unsigned kBlockBits = 8;
 constexpr std::uint64_t kUnitSize = 12;
@@ -62,16 +61,24 @@ inline std::size_t decode(const unsigned char* p, std::size_t n, char32_t& cp) n
 
 TrieIndex::TrieIndex(const unsigned char* tail, std::size_t length, std::uint64_t entry_count,
                      std::uint64_t pool_size) noexcept {
-    if (tail == nullptr || length < kHeaderSize || std::memcmp(tail, kMagic, 4) != 0) return;
-    if (read_u32(tail + 4) != kVersion) return;
-    if (read_u32(tail + 8) != entry_count || read_u32(tail + 12) != pool_size) return;
-    const std::uint32_t id_bytes = read_u32(tail + 16);
-    const std::uint64_t block_index_offset = read_u32(tail + 20);
-    const std::uint64_t block_index_count = read_u32(tail + 24);
-    const std::uint64_t blocks_offset = read_u32(tail + 28);
-    const std::uint64_t block_count = read_u32(tail + 32);
-    const std::uint64_t units_offset = read_u32(tail + 36);
-    const std::uint64_t unit_count = read_u32(tail + 40);
+    if (tail == nullptr || length < kHeaderSize) return;
+    unsigned char header[kHeaderSize];
+    std::memcpy(header, tail, kHeaderSize);
+    *this = TrieIndex(header, tail, length, entry_count, pool_size);
+}
+
+TrieIndex::TrieIndex(const unsigned char (&header)[kHeaderSize], const unsigned char* tail, std::size_t length,
+                     std::uint64_t entry_count, std::uint64_t pool_size) noexcept {
+    if (tail == nullptr || length < kHeaderSize || std::memcmp(header, kMagic, 4) != 0) return;
+    if (read_u32(header + 4) != kVersion) return;
+    if (read_u32(header + 8) != entry_count || read_u32(header + 12) != pool_size) return;
+    const std::uint32_t id_bytes = read_u32(header + 16);
+    const std::uint64_t block_index_offset = read_u32(header + 20);
+    const std::uint64_t block_index_count = read_u32(header + 24);
+    const std::uint64_t blocks_offset = read_u32(header + 28);
+    const std::uint64_t block_count = read_u32(header + 32);
+    const std::uint64_t units_offset = read_u32(header + 36);
+    const std::uint64_t unit_count = read_u32(header + 40);
     if (id_bytes != 2 && id_bytes != 4) return;
     // The root must exist, and no state may be numbered kNone, the check
     // value of the root and of unused units.

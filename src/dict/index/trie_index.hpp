@@ -29,6 +29,9 @@ public:
         std::uint64_t entry;
     };
 
+    // Bytes of the trailer's header, which opening reads.
+    static constexpr std::size_t kHeaderSize = 44;
+
     // No index: valid() is false.
     TrieIndex() noexcept = default;
     // The index in `tail` (the file's bytes after the pool, which must
@@ -36,6 +39,10 @@ public:
     // `pool_size` bytes.
     TrieIndex(const unsigned char* tail, std::size_t length, std::uint64_t entry_count,
               std::uint64_t pool_size) noexcept;
+    // The same, with the trailer's first kHeaderSize bytes read into
+    // `header` beforehand, so that opening touches no page of the arrays.
+    TrieIndex(const unsigned char (&header)[kHeaderSize], const unsigned char* tail, std::size_t length,
+              std::uint64_t entry_count, std::uint64_t pool_size) noexcept;
 
     bool valid() const noexcept { return units_ != nullptr; }
 

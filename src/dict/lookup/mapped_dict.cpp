@@ -41,6 +41,18 @@ Error os_error(int code) {
     return Error{std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")"};
 }
 
+// Reads `size` bytes at `offset`; false on any error or short file.
+bool read_fully(int fd, unsigned char* out, std::size_t size, std::uint64_t offset) {
+    std::size_t got = 0;
+    while (got < size) {
+        ssize_t n = pread(fd, out + got, size - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 // Closes the descriptor on every path out of open(); the mapping outlives it.
 struct FileGuard {
     int fd;
@@ -77,26 +89,31 @@ Result<MappedDict> MappedDict::open(const std::string& path) {
     }
     auto parsed = cjyp::parse_header(header, len);
     if (!parsed) return parsed.error();
+    const std::uint64_t count = parsed.value().entry_count, pool_size = parsed.value().pool_size;
+    // The trailer's header too is read here, not through the mapping; a
+    // trailer that cannot be read is no index, not an error.
+    const std::uint64_t tail_start = kHeaderSize + kEntrySize * count + pool_size;
+    unsigned char trailer[TrieIndex::kHeaderSize];
+    const bool has_trailer = len - tail_start >= TrieIndex::kHeaderSize &&
+                             read_fully(fd, trailer, TrieIndex::kHeaderSize, tail_start);
     void* address = mmap(nullptr, len, PROT_READ, MAP_PRIVATE, fd, 0);
     if (address == MAP_FAILED) return os_error(errno);
-    // Lookups are binary searches: reading ahead around each probe is waste.
+    // Lookups are binary searches or trie walks: reading ahead is waste.
     madvise(address, len, MADV_RANDOM);
-    return MappedDict(address, len, parsed.value().entry_count, parsed.value().pool_size);
+    TrieIndex index;
+    if (has_trailer) {
+        index = TrieIndex(trailer, static_cast<const unsigned char*>(address) + tail_start, len - tail_start, count,
+                          pool_size);
+    }
+    return MappedDict(address, len, count, pool_size, index);
 }
 
-MappedDict::MappedDict(void* mapping, std::size_t length, std::uint64_t entry_count,
-                       std::uint64_t pool_size) noexcept
-    : mapping_(mapping), length_(length), entry_count_(entry_count), pool_size_(pool_size) {
+MappedDict::MappedDict(void* mapping, std::size_t length, std::uint64_t entry_count, std::uint64_t pool_size,
+                       TrieIndex index) noexcept
+    : mapping_(mapping), length_(length), entry_count_(entry_count), pool_size_(pool_size), index_(index) {
     const auto* bytes = static_cast<const unsigned char*>(mapping);
     entries_ = bytes + kHeaderSize;
     pool_ = entries_ + kEntrySize * entry_count;
-}
-
-MappedDict::Trailer MappedDict::trailer() const noexcept {
-    const auto* start = static_cast<const unsigned char*>(mapping_);
-    const std::size_t pool_end = static_cast<std::size_t>(pool_ - start) + pool_size_;
-    if (mapping_ == nullptr || pool_size_ > length_ || pool_end > length_) return Trailer{nullptr, 0, entry_count_, 0};
-    return Trailer{start + pool_end, length_ - pool_end, entry_count_, pool_size_};
 }
 
 MappedDict::MappedDict(MappedDict&& other) noexcept
@@ -105,10 +122,12 @@ MappedDict::MappedDict(MappedDict&& other) noexcept
       entries_(other.entries_),
       pool_(other.pool_),
       entry_count_(other.entry_count_),
-      pool_size_(other.pool_size_) {
+      pool_size_(other.pool_size_),
+      index_(other.index_) {
     other.mapping_ = nullptr;
     other.length_ = 0;
     other.entry_count_ = 0;
+    other.index_ = TrieIndex();
 }
 
 MappedDict& MappedDict::operator=(MappedDict&& other) noexcept {
@@ -120,9 +139,11 @@ MappedDict& MappedDict::operator=(MappedDict&& other) noexcept {
         pool_ = other.pool_;
         entry_count_ = other.entry_count_;
         pool_size_ = other.pool_size_;
+        index_ = other.index_;
         other.mapping_ = nullptr;
         other.length_ = 0;
         other.entry_count_ = 0;
+        other.index_ = TrieIndex();
     }
     return *this;
 }
@@ -137,6 +158,13 @@ inline std::optional<std::string_view> MappedDict::key_at(std::uint64_t i) const
     std::uint64_t length = read_u16(e + 4);
     if (offset + length > pool_size_) return std::nullopt;
     return std::string_view(reinterpret_cast<const char*>(pool_ + offset), length);
+}
+
+inline bool MappedDict::key_is(std::uint64_t i, std::string_view bytes) const noexcept {
+    const unsigned char* e = entries_ + kEntrySize * i;
+    const std::uint64_t offset = read_u32(e), length = read_u16(e + 4);
+    return length == bytes.size() && offset + length <= pool_size_ &&
+           compare_bytes(reinterpret_cast<const char*>(pool_ + offset), bytes.data(), length) == 0;
 }
 
 std::optional<std::string_view> MappedDict::value_at(std::uint64_t i) const noexcept {
@@ -165,6 +193,15 @@ std::optional<std::uint64_t> MappedDict::bisect(std::string_view key) const noex
 }
 
 std::optional<std::uint64_t> MappedDict::find(std::string_view key, PrefixRanges* ranges) const noexcept {
+    if (index_.valid()) {
+        const auto entry = index_.find(key);
+        if (!entry) return std::nullopt;
+        if (key_is(*entry, key)) return entry;
+    }
+    return search(key, ranges);
+}
+
+std::optional<std::uint64_t> MappedDict::search(std::string_view key, PrefixRanges* ranges) const noexcept {
     const std::size_t from = key.empty() ? 0 : utf8::char_length(key, 0);
     // A one-character key is searched for once per conversion at most (its
     // token's reading is remembered), so its range is not worth remembering.
@@ -283,6 +320,16 @@ void MappedDict::narrow_memoised(std::uint64_t& lo, std::uint64_t& hi, std::size
 
 std::optional<MappedDict::PrefixMatch> MappedDict::longest_prefix(std::string_view text, std::size_t max_chars,
                                                                   PrefixRanges* ranges) const noexcept {
+    if (index_.valid()) {
+        const auto match = index_.longest_prefix(text, max_chars);
+        if (!match) return std::nullopt;
+        if (key_is(match->entry, text.substr(0, match->length))) return PrefixMatch{match->length, match->entry};
+    }
+    return search_prefix(text, max_chars, ranges);
+}
+
+std::optional<MappedDict::PrefixMatch> MappedDict::search_prefix(std::string_view text, std::size_t max_chars,
+                                                                 PrefixRanges* ranges) const noexcept {
     // Keys are sorted bytewise, so the keys that start with a given prefix of
     // the text form one contiguous range. Each character narrows that range
     // with two searches inside it; when the first key of the range is the

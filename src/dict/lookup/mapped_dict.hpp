@@ -1,7 +1,11 @@
 // One opened CJYP file (dict/format/header.hpp): a read-only memory mapping
 // searched in place. Opening checks only the header; entries are validated
 // when they are read, so a corrupt entry never matches and never leads
-// outside the mapping.
+// outside the mapping. When the file carries a trie index after its pool
+// (dict/index/trie_index.hpp), searches walk it instead of bisecting the
+// entries, and every entry it names is checked against the text searched
+// for: an index that does not name the right key is not trusted for that
+// search, which then bisects as without one.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +15,7 @@
 #include <string_view>
 
 #include "common/result.hpp"
+#include "dict/index/trie_index.hpp"
 #include "dict/lookup/prefix_ranges.hpp"
 
 namespace merrow {
@@ -45,27 +50,35 @@ public:
     std::optional<std::string_view> get_hinted(std::string_view key, std::uint64_t hint,
                                                PrefixRanges* ranges = nullptr) const noexcept;
 
+    // Whether searches use the file's trie index (they then ignore memos).
+    bool indexed() const noexcept { return index_.valid(); }
+
     // Index of the entry whose key is exactly `key`; memo as for get().
     std::optional<std::uint64_t> find(std::string_view key, PrefixRanges* ranges = nullptr) const noexcept;
     // Value of entry `index` (an index find() or longest_prefix() returned),
     // with the checks of get().
     std::optional<std::string_view> value_at(std::uint64_t index) const noexcept;
 
-    // The file's bytes after the string pool (where a trie index may ride),
-    // with the table's counts that an index must have been built for.
-    struct Trailer {
-        const unsigned char* bytes;
-        std::size_t size;
-        std::uint64_t entry_count;
-        std::uint64_t pool_size;
-    };
-    Trailer trailer() const noexcept;
+    // Whether `text` lies within this mapping, and so keeps its address and
+    // bytes for as long as this object.
+    bool holds(std::string_view text) const noexcept {
+        auto begin = reinterpret_cast<std::uintptr_t>(mapping_), at = reinterpret_cast<std::uintptr_t>(text.data());
+        return at >= begin && at - begin <= length_ && text.size() <= length_ - (at - begin);
+    }
 
 private:
-    MappedDict(void* mapping, std::size_t length, std::uint64_t entry_count, std::uint64_t pool_size) noexcept;
+    MappedDict(void* mapping, std::size_t length, std::uint64_t entry_count, std::uint64_t pool_size,
+               TrieIndex index) noexcept;
 
     // Key bytes of entry i, or nothing when its range is outside the pool.
     std::optional<std::string_view> key_at(std::uint64_t i) const noexcept;
+    // Whether entry i's key is exactly `bytes`, compared in place.
+    bool key_is(std::uint64_t i, std::string_view bytes) const noexcept;
+    // longest_prefix() by bisecting the entries.
+    std::optional<PrefixMatch> search_prefix(std::string_view text, std::size_t max_chars,
+                                             PrefixRanges* ranges) const noexcept;
+    // find() by bisecting the entries.
+    std::optional<std::uint64_t> search(std::string_view key, PrefixRanges* ranges) const noexcept;
     // One character of the text (1 to 4 bytes), packed for comparison.
     struct Piece {
         std::uint32_t packed;
@@ -90,6 +103,7 @@ private:
     const unsigned char* pool_ = nullptr;
     std::uint64_t entry_count_ = 0;
     std::uint64_t pool_size_ = 0;
+    TrieIndex index_;  // views into the mapping; invalid when the file has none
 };
 
 }  // namespace merrow

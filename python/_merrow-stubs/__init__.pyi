@@ -1,4 +1,5 @@
-"""Type stubs for the _merrow extension module."""
+"""Type stubs for the _merrow extension module, installed as the stub-only
+package `_merrow-stubs` so that type checkers find them."""
 
 from typing import Dict, List, Optional, Tuple
 
@@ -10,7 +11,7 @@ _DetailedToken = Tuple[str, str, str, str, str]
 _CandidateToken = Tuple[str, List[str], str, str, str]
 
 class PyPipeline:
-    """Cantonese G2P pipeline exposed to Python via PyO3."""
+    """Cantonese text to Jyutping on one data directory (the C++ engine)."""
 
     def __new__(
         cls,

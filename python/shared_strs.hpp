@@ -1,0 +1,49 @@
+// The str objects of one pipeline's dictionary values, made once and shared
+// by every result: a value is a view into memory that lives as long as the
+// pipeline, so its address and length name it, and str is immutable.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "limited_api.hpp"
+
+namespace merrow::py {
+
+// An open-addressing table from (address, length) to a str. Used only with
+// the interpreter lock held. Its storage comes from PyMem_Malloc, so that
+// tracemalloc accounts for it along with the strs. It grows with the distinct
+// values converted, so it is bounded by the tables' values (and their
+// '|'-separated pieces) and the user dictionary's readings.
+class SharedStrs {
+public:
+    SharedStrs() = default;
+    SharedStrs(const SharedStrs&) = delete;
+    SharedStrs& operator=(const SharedStrs&) = delete;
+    ~SharedStrs() { clear(); }
+
+    // A new reference to the str of `value`, which must stay valid and
+    // unchanged for as long as this table; made on first use. nullptr with
+    // the interpreter's error set when it cannot be made.
+    PyObject* get(std::string_view value);
+
+    // Releases every str and the storage.
+    void clear() noexcept;
+
+    std::size_t size() const noexcept { return used_; }
+
+private:
+    struct Slot {
+        const char* data;
+        std::size_t size;
+        PyObject* str;  // nullptr: the slot is free
+    };
+    static std::size_t hash(const char* data, std::size_t size) noexcept;
+    bool grow();
+
+    Slot* slots_ = nullptr;
+    std::size_t mask_ = 0;  // capacity - 1; the capacity is a power of two
+    std::size_t used_ = 0;
+};
+
+}  // namespace merrow::py

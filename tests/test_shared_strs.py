@@ -1,0 +1,167 @@
+"""Readings made once per pipeline and shared between results: equal values
+everywhere, the same str object for a dictionary value within one pipeline,
+new lists and tuples on every call, and results that outlive the pipeline."""
+
+import gc
+import sys
+
+import pytest
+
+from _merrow import PyPipeline
+
+TEXT = "銀行行樂中國人 Hello，行"
+USER = {"樂": "lok9|ngok9", "中國人": "zung1 gwok3 jan4 (user)"}
+
+FLAVOURS = ["convert_detailed", "convert_candidates"]
+
+
+@pytest.fixture
+def data_dir(make_data_dir):
+    return make_data_dir(
+        word={"中國": "zung1 gwok3", "銀行": "ngan4 hong4", "中國人": "zung1 gwok3 jan4"},
+        char={"中": "zung1", "國": "gwok3", "行": "hang4", "樂": "lok6", "人": "jan4"},
+        word_candidates={"銀行": "ngan4 hong4|ngan4 hang4"},
+        char_candidates={"行": "hang4|hong4|hang6", "樂": "lok6|ngok6"},
+        word_source={"銀行": "rime"},
+    )
+
+
+def calls(p, flavour, text):
+    """The flavour's result for `text` from the single call and from its batch form."""
+    return [getattr(p, flavour)(text), getattr(p, flavour + "_batch")([text, text])[1]]
+
+
+def readings(result):
+    """Every reading str of a result (each element of a candidates list) that
+    comes from the data, not from the text itself."""
+    out = []
+    for _, second, _, _, source in result:
+        if source != "passthrough":
+            out.extend(second if isinstance(second, list) else [second])
+    return out
+
+
+@pytest.mark.parametrize("flavour", FLAVOURS)
+@pytest.mark.parametrize("user_dict", [None, USER])
+def test_dictionary_readings_are_one_object_per_pipeline(data_dir, flavour, user_dict):
+    p = PyPipeline(data_dir=data_dir, user_dict=user_dict)
+    first, *others = calls(p, flavour, TEXT) + calls(p, flavour, TEXT)
+    assert len(readings(first)) >= 5
+    for other in others:
+        assert other == first
+        assert all(a is b for a, b in zip(readings(first), readings(other)))
+    # Another pipeline on the same files has objects of its own.
+    q = PyPipeline(data_dir=data_dir, user_dict=user_dict)
+    second = getattr(q, flavour)(TEXT)
+    assert second == first
+    assert not any(a is b for a, b in zip(readings(first), readings(second)))
+
+
+def test_detailed_first_reading_and_candidate_element_share_one_object(data_dir):
+    p = PyPipeline(data_dir=data_dir)
+    detailed = p.convert_detailed("行")
+    candidates = p.convert_candidates("行")
+    assert candidates[0][1] == ["hang4", "hong4", "hang6"]
+    assert detailed[0][1] is candidates[0][1][0]
+
+
+@pytest.mark.parametrize("flavour", FLAVOURS)
+def test_lists_and_tuples_are_new_on_every_call(data_dir, flavour):
+    p = PyPipeline(data_dir=data_dir)
+    first, second = getattr(p, flavour)(TEXT), getattr(p, flavour)(TEXT)
+    assert first == second and first is not second
+    for a, b in zip(first, second):
+        assert a is not b
+        if isinstance(a[1], list):
+            assert a[1] is not b[1]
+    # Changing a returned list leaves later results as they were.
+    if flavour == "convert_candidates":
+        first[0][1].append("changed")
+        first[0][1][0] = "changed"
+        assert getattr(p, flavour)(TEXT) == second
+
+
+@pytest.mark.parametrize("flavour", FLAVOURS)
+def test_results_outlive_their_pipeline(data_dir, flavour):
+    p = PyPipeline(data_dir=data_dir, user_dict=USER)
+    expected = getattr(PyPipeline(data_dir=data_dir, user_dict=USER), flavour)(TEXT)
+    kept = calls(p, flavour, TEXT)
+    del p
+    gc.collect()
+    # Fresh allocations that would reuse freed memory, then the kept results.
+    junk = [str(i) * 3 for i in range(10000)]
+    assert all(result == expected for result in kept)
+    assert junk
+
+
+def test_shared_objects_are_released_with_the_pipeline(data_dir):
+    p = PyPipeline(data_dir=data_dir)
+    reading = p.convert_detailed("中國人")[0][1]
+    held = sys.getrefcount(reading)
+    p.convert_detailed("中國人")
+    assert sys.getrefcount(reading) == held  # a result that goes releases its reference
+    del p
+    assert sys.getrefcount(reading) == held - 1  # the pipeline's own reference goes with it
+
+
+def test_no_growth_over_many_calls(data_dir):
+    p = PyPipeline(data_dir=data_dir, user_dict=USER)
+
+    def blocks_after(rounds):
+        for _ in range(rounds):
+            for flavour in FLAVOURS:
+                calls(p, flavour, TEXT)
+        sys._clear_type_cache()
+        gc.collect()
+        return sys.getallocatedblocks()
+
+    blocks_after(200)  # warm-up: the table, free lists, the worker pool
+    before = blocks_after(10)
+    # One object kept per call would be thousands; the measurement's own
+    # integers are the only blocks allowed.
+    assert blocks_after(2000) - before <= 4
+
+
+def test_many_distinct_values_all_come_back_right(make_data_dir):
+    # Enough values to make the table grow several times.
+    chars = [chr(0x4E00 + i) for i in range(3000)]
+    data = make_data_dir(char={c: f"r{i}" for i, c in enumerate(chars)},
+                         char_candidates={c: f"r{i}|s{i}" for i, c in enumerate(chars) if i % 2 == 0})
+    p = PyPipeline(data_dir=data)
+    text = "".join(chars)
+    for _ in range(2):
+        detailed = p.convert_detailed(text)
+        assert [r[1] for r in detailed] == [f"r{i}" for i in range(len(chars))]
+        assert p.convert_candidates(text) == p.convert_candidates_batch([text])[0]
+        assert p.convert_candidates(text)[2][1] == ["r2", "s2"]
+
+
+@pytest.mark.parametrize("method", ["convert_detailed_batch", "convert_candidates_batch"])
+def test_batch_texts_emptied_by_a_finaliser_meanwhile(data_dir, method):
+    """The batch reads its texts in place: a finaliser that empties the list
+    while results are being made must not pull the texts from under it."""
+    p = PyPipeline(data_dir=data_dir)
+    texts = ["".join(chr(0x4E00 + (i * 7 + j) % 500) for j in range(40)) + "銀行" for i in range(400)]
+    expected = getattr(p, method)(list(texts))
+
+    class Emptier:
+        def __del__(self):
+            texts.clear()
+
+    def cycle():
+        e = Emptier()
+        e.self = e
+
+    threshold = gc.get_threshold()
+    try:
+        bound = getattr(p, method)
+        gc.collect()
+        cycle()
+        # A collection, which runs the finaliser, once the call has made a
+        # few tuples of its results.
+        gc.set_threshold(20)
+        result = bound(texts)
+    finally:
+        gc.set_threshold(*threshold)
+    assert texts == []
+    assert result == expected
