@@ -236,12 +236,15 @@ def test_bundled_model_is_loaded(bundled_without_model):
     assert with_model.convert_candidates(text) == reference
 
 
-def test_hkcancor_development_half_agrees_with_the_reference_applier(bundled_without_model):
+@pytest.mark.parametrize("per_text", [1, 50], ids=["utterances", "documents"])
+def test_hkcancor_development_half_agrees_with_the_reference_applier(bundled_without_model, per_text):
+    # Documents are long enough for the per-text memos, the model's included.
     pytest.importorskip("pycantonese")
     import _merrow
     import dev_sets
 
-    texts = [u.text for u in dev_sets.set_a(modern=True).utterances]
+    utterances = [u.text for u in dev_sets.set_a(modern=True).utterances]
+    texts = ["".join(utterances[i:i + per_text]) for i in range(0, len(utterances), per_text)]
     with_model = _merrow.PyPipeline(data_dir=merrow.DATA_DIR)
     without = _merrow.PyPipeline(data_dir=bundled_without_model)
     model = cm.find(merrow.DATA_DIR)

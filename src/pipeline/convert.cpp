@@ -4,6 +4,7 @@
 #include "pipeline/convert.hpp"
 
 #include "normalizer/tokenize.hpp"
+#include "pipeline/context_memo.hpp"
 #include "pipeline/record_stream.hpp"
 #include "pipeline/token_memo.hpp"
 #include "pipeline/token_window.hpp"
@@ -41,14 +42,15 @@ std::optional<std::string_view> context_candidates(const Pipeline& p, const Toke
     return list(tables.char_candidates);
 }
 
-// The reading the context model gives a one-character token in place of
-// its plain one, if it moves another candidate first.
-std::optional<std::string_view> context_reading(const Pipeline& p, const TokenRef& t, const Neighbours& around) {
+// The context model's decision for a one-character token: the rank that
+// wins and, when it is not 0, that candidate's reading.
+ContextMemo::Decision context_decision(const Pipeline& p, const TokenRef& t, const Neighbours& around) noexcept {
     auto candidates = context_candidates(p, t);
-    if (!candidates) return std::nullopt;
+    if (!candidates) return {0, nullptr, 0};
     std::size_t rank = p.context()->choose(t.text, around, *candidates, t.ranges);
-    if (rank == 0) return std::nullopt;
-    return ContextModel::piece(*candidates, rank);
+    if (rank == 0) return {0, nullptr, 0};
+    std::string_view reading = ContextModel::piece(*candidates, rank);
+    return {rank, reading.data(), reading.size()};
 }
 
 }  // namespace
@@ -59,8 +61,11 @@ std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* rang
     out.reserve(text.size() * 2);
     TokenMemo memo(text.size());  // token -> where its reading starts in `out`, and its length
     bool first = true;
-    // `around` is given when a model is loaded. Where it moves a candidate
-    // first, the reading depends on the neighbours and is not memoised.
+    // `around` is given for the tokens the model reads. Where it moves a
+    // candidate first, the reading depends on the neighbours and is not
+    // memoised as the token's; the decision is, for its context.
+    std::optional<ContextMemo> decisions;
+    if (p.context() != nullptr) decisions.emplace(text.size());
     auto piece = [&](const TokenRef& t, const Neighbours* around) {
         if (!first) out.push_back(' ');
         first = false;
@@ -68,9 +73,16 @@ std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* rang
             out.append(t.text);
             return;
         }
-        if (around != nullptr && p.context()->reads(t.text)) {
-            if (auto reading = context_reading(p, t, *around)) {
-                out.append(*reading);
+        if (around != nullptr) {
+            const ContextMemo::Decision* decided = decisions->find(t.text, *around);
+            ContextMemo::Decision fresh;
+            if (decided == nullptr) {
+                fresh = context_decision(p, t, *around);
+                decisions->remember(t.text, *around, fresh);
+                decided = &fresh;
+            }
+            if (decided->rank != 0) {
+                out.append(decided->reading());
                 return;
             }
         }
@@ -83,9 +95,9 @@ std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* rang
         std::size_t length = out.size() - start;
         if (start <= 0xFFFFFFFFu && length <= 0xFFFFFFFFu) memo.remember(t.text, (std::uint64_t(start) << 32) | length);
     };
-    if (p.context() != nullptr) {
-        for_each_token_around(p.punc_norm(), p.word(), p.user_dict(), text,
-                              [&](const TokenRef& t, const Neighbours& around) { piece(t, &around); }, ranges);
+    if (const ContextModel* model = p.context()) {
+        auto wants = [model](const TokenRef& t) { return t.han && model->reads(t.text); };
+        for_each_token_around(p.punc_norm(), p.word(), p.user_dict(), text, wants, piece, ranges);
     } else {
         for_each_token(p.punc_norm(), p.word(), p.user_dict(), text, [&](const TokenRef& t) { piece(t, nullptr); },
                        ranges);

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "normalizer/tokenize.hpp"
+#include "pipeline/context_memo.hpp"
 #include "pipeline/convert.hpp"
 #include "pipeline/pipeline.hpp"
 #include "pipeline/record.hpp"
@@ -29,10 +31,13 @@ void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_
     std::string reordered;  // candidates the context model put in another order
     std::size_t count = 0;
     const ContextModel* model = p.context();
-    // `around` is given when a model is loaded. A token the model reads
-    // depends on its neighbours, so it is never copied from an earlier one.
+    // `around` is given for the tokens the model reads. Such a token depends
+    // on its neighbours, so it is never copied from an earlier one; the
+    // model's decision is remembered for its context.
+    std::optional<ContextMemo> decisions;
+    if (model != nullptr) decisions.emplace(text_size);
     auto record = [&](const TokenRef& t, const Neighbours* around) {
-        const bool in_context = around != nullptr && t.han && model->reads(t.text);
+        const bool in_context = around != nullptr;
         if (t.han && !in_context) {
             if (const std::uint64_t* seen = memo.find(t.text)) {
                 RecordRef repeat{t.text, Label::yue, {}, false, {}, {}, static_cast<std::size_t>(*seen)};
@@ -46,7 +51,11 @@ void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_
         RecordRef record{t.text,          t.han ? Label::yue : classify_lang(t.text), view.value, view.is_list,
                          view.confidence, view.source,                          RecordRef::kNoEarlier};
         if (in_context && view.is_list) {
-            if (std::size_t rank = model->choose(t.text, *around, view.value, t.ranges); rank != 0) {
+            const ContextMemo::Decision* decided = decisions->find(t.text, *around);
+            const std::size_t rank =
+                decided != nullptr ? decided->rank : model->choose(t.text, *around, view.value, t.ranges);
+            if (decided == nullptr) decisions->remember(t.text, *around, {rank, nullptr, 0});
+            if (rank != 0) {
                 reordered.clear();
                 ContextModel::promote(reordered, view.value, rank);
                 record.reading = reordered;
@@ -57,8 +66,8 @@ void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_
         ++count;
     };
     if (model != nullptr) {
-        for_each_run_token_around(expanded, p.word(), p.user_dict(),
-                                  [&](const TokenRef& t, const Neighbours& around) { record(t, &around); }, ranges);
+        auto wants = [model](const TokenRef& t) { return t.han && model->reads(t.text); };
+        for_each_run_token_around(expanded, p.word(), p.user_dict(), wants, record, ranges);
     } else {
         for_each_run_token(expanded, p.word(), p.user_dict(), [&](const TokenRef& t) { record(t, nullptr); }, ranges);
     }

@@ -79,13 +79,20 @@ bool several_chars(std::string_view s) noexcept { return !s.empty() && utf8::cha
 struct Pieces {
     std::array<std::string_view, ContextModel::kMaxCandidates> items;
     std::size_t count = 0;
+    // No reading is listed twice: a weight's reading then names one piece.
+    bool distinct = true;
 
     explicit Pieces(std::string_view value) noexcept {
         for (;;) {
             std::size_t bar = value.find('|');
             items[count++] = value.substr(0, bar);
-            if (bar == std::string_view::npos || count == items.size()) return;
+            if (bar == std::string_view::npos || count == items.size()) break;
             value.remove_prefix(bar + 1);
+        }
+        for (std::size_t j = 1; j < count && distinct; ++j) {
+            for (std::size_t k = 0; k < j; ++k) {
+                if (items[j] == items[k]) distinct = false;
+            }
         }
     }
 };
@@ -98,15 +105,21 @@ using Scores = std::array<std::int64_t, ContextModel::kMaxCandidates>;
 void add_weights(std::string_view value, const Pieces& candidates, Scores& scores) noexcept {
     if (value.empty()) return;
     Scores weights{};
-    for (;;) {
+    for (std::size_t at = 0;; ++at) {
         std::size_t bar = value.find('|');
         std::string_view pair = value.substr(0, bar);
         std::size_t space = pair.rfind(' ');
         std::string_view reading = space == std::string_view::npos ? std::string_view() : pair.substr(0, space);
         auto weight = parse_int(space == std::string_view::npos ? pair : pair.substr(space + 1));
         if (!weight) return;
-        for (std::size_t j = 0; j < candidates.count; ++j) {
-            if (candidates.items[j] == reading) weights[j] = *weight;
+        // The trainer lists readings in the candidates' order: the piece at
+        // the same place is nearly always the one named.
+        if (candidates.distinct && at < candidates.count && candidates.items[at] == reading) {
+            weights[at] = *weight;
+        } else {
+            for (std::size_t j = 0; j < candidates.count; ++j) {
+                if (candidates.items[j] == reading) weights[j] = *weight;
+            }
         }
         if (bar == std::string_view::npos) break;
         value.remove_prefix(bar + 1);
@@ -187,8 +200,14 @@ std::size_t ContextModel::choose(std::string_view token, const Neighbours& aroun
     if (several_chars(left)) feature(Key('P', token).add(left));
     if (several_chars(right)) feature(Key('N', token).add(right));
     if (!left.empty()) {
-        const Key verb('v', left);
-        if (auto key = verb.view(); key && lookup(*key, ranges)) feature(Key('V', token));
+        // Few characters have a V feature: look it up before the verb.
+        const Key with_verb('V', token);
+        if (auto key = with_verb.view()) {
+            if (auto value = lookup(*key, ranges)) {
+                const Key verb('v', left);
+                if (auto v = verb.view(); v && lookup(*v, ranges)) add_weights(*value, pieces, scores);
+            }
+        }
     }
     std::size_t best = 0;
     for (std::size_t j = 1; j < pieces.count; ++j) {
