@@ -44,8 +44,16 @@ std::optional<std::string_view> context_candidates(const Pipeline& p, const Toke
 
 // The context model's decision for a one-character token: the rank that
 // wins and, when it is not 0, that candidate's reading.
-ContextMemo::Decision context_decision(const Pipeline& p, const TokenRef& t, const Neighbours& around) noexcept {
-    auto candidates = context_candidates(p, t);
+ContextMemo::Decision context_decision(const Pipeline& p, const TokenRef& t, const Neighbours& around,
+                                       ContextMemo& memo) noexcept {
+    std::optional<std::string_view> candidates;
+    if (const ContextMemo::Candidates* known = memo.candidates(t.text)) {
+        if (known->found) candidates = known->value();
+    } else {
+        candidates = context_candidates(p, t);
+        memo.remember(t.text, candidates ? ContextMemo::Candidates{true, candidates->data(), candidates->size()}
+                                         : ContextMemo::Candidates{false, nullptr, 0});
+    }
     if (!candidates) return {0, nullptr, 0};
     std::size_t rank = p.context()->choose(t.text, around, *candidates, t.ranges);
     if (rank == 0) return {0, nullptr, 0};
@@ -77,7 +85,7 @@ std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* rang
             const ContextMemo::Decision* decided = decisions->find(t.text, *around);
             ContextMemo::Decision fresh;
             if (decided == nullptr) {
-                fresh = context_decision(p, t, *around);
+                fresh = context_decision(p, t, *around, *decisions);
                 decisions->remember(t.text, *around, fresh);
                 decided = &fresh;
             }

@@ -67,9 +67,12 @@ std::string_view last_char(std::string_view s) noexcept {
 // A sentence or clause mark stands for the text's edge: no context is read
 // across it, so a text cut after one reads as its pieces do.
 bool is_edge_mark(std::string_view token) noexcept {
-    for (std::string_view mark : {"。", "，", "！", "？", "；", "、", "!", "?", ";"}) {
-        if (token == mark) return true;
-    }
+    const auto* b = reinterpret_cast<const unsigned char*>(token.data());
+    if (token.size() == 1) return b[0] == '!' || b[0] == '?' || b[0] == ';';
+    if (token.size() != 3) return false;
+    if (b[0] == 0xE3 && b[1] == 0x80) return b[2] == 0x81 || b[2] == 0x82;  // 、。
+    // ！，；？
+    if (b[0] == 0xEF && b[1] == 0xBC) return b[2] == 0x81 || b[2] == 0x8C || b[2] == 0x9B || b[2] == 0x9F;
     return false;
 }
 
@@ -89,9 +92,19 @@ struct Pieces {
             if (bar == std::string_view::npos || count == items.size()) break;
             value.remove_prefix(bar + 1);
         }
+        // Pieces are compared through their size and first bytes, packed,
+        // and in full only when those agree.
+        std::array<std::uint64_t, ContextModel::kMaxCandidates> packed;
+        for (std::size_t j = 0; j < count; ++j) {
+            std::uint64_t v = items[j].size();
+            for (std::size_t k = 0; k < items[j].size() && k < 7; ++k) {
+                v = v << 8 | static_cast<unsigned char>(items[j][k]);
+            }
+            packed[j] = v;
+        }
         for (std::size_t j = 1; j < count && distinct; ++j) {
             for (std::size_t k = 0; k < j; ++k) {
-                if (items[j] == items[k]) distinct = false;
+                if (packed[j] == packed[k] && items[j] == items[k]) distinct = false;
             }
         }
     }
@@ -129,12 +142,15 @@ void add_weights(std::string_view value, const Pieces& candidates, Scores& score
 
 }  // namespace
 
-bool ContextModel::reads(std::string_view token) const noexcept {
-    if (token.empty() || utf8::char_length(token, 0) != token.size()) return false;
-    if (!chars_) return true;
+bool ContextModel::has(const Bits& bits, std::string_view token) noexcept {
     std::size_t pos = 0;
     const char32_t c = utf8::decode(token, pos);
-    return c / 64 < chars_->size() && ((*chars_)[c / 64] >> (c % 64) & 1) != 0;
+    return c / 64 < bits.size() && (bits[c / 64] >> (c % 64) & 1) != 0;
+}
+
+bool ContextModel::reads(std::string_view token) const noexcept {
+    if (token.empty() || utf8::char_length(token, 0) != token.size()) return false;
+    return !chars_ || has(*chars_, token);
 }
 
 std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
@@ -149,17 +165,25 @@ std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
         if (!parsed) return std::nullopt;
         bias = *parsed;
     }
-    std::optional<std::vector<std::uint64_t>> chars;
+    std::optional<Bits> chars, verbs;
     if (auto value = table.value().get("#chars")) {
         if (!utf8::is_valid(*value)) return std::nullopt;
         chars.emplace();
+        verbs.emplace();
+        auto set = [](Bits& bits, char32_t c) {
+            if (c / 64 >= bits.size()) bits.resize(c / 64 + 1);
+            bits[c / 64] |= std::uint64_t(1) << (c % 64);
+        };
         for (std::size_t pos = 0; pos < value->size();) {
+            const std::size_t start = pos;
             const char32_t c = utf8::decode(*value, pos);
-            if (c / 64 >= chars->size()) chars->resize(c / 64 + 1);
-            (*chars)[c / 64] |= std::uint64_t(1) << (c % 64);
+            set(*chars, c);
+            if (auto key = Key('V', value->substr(start, pos - start)).view(); key && table.value().get(*key)) {
+                set(*verbs, c);
+            }
         }
     }
-    return ContextModel(std::move(table).value(), bias, std::move(chars));
+    return ContextModel(std::move(table).value(), bias, std::move(chars), std::move(verbs));
 }
 
 // Keys share their kind and character with many others: through the memo,
@@ -199,7 +223,7 @@ std::size_t ContextModel::choose(std::string_view token, const Neighbours& aroun
     }
     if (several_chars(left)) feature(Key('P', token).add(left));
     if (several_chars(right)) feature(Key('N', token).add(right));
-    if (!left.empty()) {
+    if (!left.empty() && (!verbs_ || has(*verbs_, token))) {
         // Few characters have a V feature: look it up before the verb.
         const Key with_verb('V', token);
         if (auto key = with_verb.view()) {

@@ -69,14 +69,18 @@ public:
 private:
     std::optional<std::string_view> lookup(std::string_view key, PrefixRanges* ranges) const noexcept;
 
-    ContextModel(MappedDict table, std::int64_t bias, std::optional<std::vector<std::uint64_t>> chars) noexcept
-        : table_(std::move(table)), bias_(bias), chars_(std::move(chars)) {}
+    using Bits = std::vector<std::uint64_t>;  // one bit per code point up to the highest set
+    ContextModel(MappedDict table, std::int64_t bias, std::optional<Bits> chars, std::optional<Bits> verbs) noexcept
+        : table_(std::move(table)), bias_(bias), chars_(std::move(chars)), verbs_(std::move(verbs)) {}
+    static bool has(const Bits& bits, std::string_view token) noexcept;
 
     MappedDict table_;
     std::int64_t bias_;
-    // The characters scored, one bit per code point up to the highest;
-    // nothing = every character.
-    std::optional<std::vector<std::uint64_t>> chars_;
+    // The characters scored; nothing = every character.
+    std::optional<Bits> chars_;
+    // Those of them that have a V key, found once at opening, so that the
+    // others look up neither it nor the verb; nothing = not known.
+    std::optional<Bits> verbs_;
 };
 
 }  // namespace merrow
