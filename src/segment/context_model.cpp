@@ -118,12 +118,19 @@ using Scores = std::array<std::int64_t, ContextModel::kMaxCandidates>;
 void add_weights(std::string_view value, const Pieces& candidates, Scores& scores) noexcept {
     if (value.empty()) return;
     Scores weights{};
+    const char* p = value.data();
+    const char* const end = p + value.size();
     for (std::size_t at = 0;; ++at) {
-        std::size_t bar = value.find('|');
-        std::string_view pair = value.substr(0, bar);
-        std::size_t space = pair.rfind(' ');
-        std::string_view reading = space == std::string_view::npos ? std::string_view() : pair.substr(0, space);
-        auto weight = parse_int(space == std::string_view::npos ? pair : pair.substr(space + 1));
+        // One pair: up to the next '|', split at its last space; pairs are
+        // short, so one pass over their bytes.
+        const char* const start = p;
+        const char* space = nullptr;
+        for (; p != end && *p != '|'; ++p) {
+            if (*p == ' ') space = p;
+        }
+        const std::string_view reading = space != nullptr ? std::string_view(start, space - start) : std::string_view();
+        const char* const digits = space != nullptr ? space + 1 : start;
+        auto weight = parse_int(std::string_view(digits, p - digits));
         if (!weight) return;
         // The trainer lists readings in the candidates' order: the piece at
         // the same place is nearly always the one named.
@@ -134,8 +141,8 @@ void add_weights(std::string_view value, const Pieces& candidates, Scores& score
                 if (candidates.items[j] == reading) weights[j] = *weight;
             }
         }
-        if (bar == std::string_view::npos) break;
-        value.remove_prefix(bar + 1);
+        if (p == end) break;
+        ++p;
     }
     for (std::size_t j = 0; j < candidates.count; ++j) scores[j] += weights[j];
 }
