@@ -185,9 +185,8 @@ std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
             const std::size_t start = pos;
             const char32_t c = utf8::decode(*value, pos);
             set(*chars, c);
-            if (auto key = Key('V', value->substr(start, pos - start)).view(); key && table.value().get(*key)) {
-                set(*verbs, c);
-            }
+            const Key with_verb('V', value->substr(start, pos - start));  // outlives the view of it
+            if (auto key = with_verb.view(); key && table.value().get(*key)) set(*verbs, c);
         }
     }
     return ContextModel(std::move(table).value(), bias, std::move(chars), std::move(verbs));

@@ -1,7 +1,8 @@
 // A small dictionary set for drivers and fuzz targets that need a whole
 // Pipeline: multi-character words (up to the ten-character limit), an empty
-// value, candidates with empty pieces, confidence and source labels, and a
-// user dictionary with awkward keys (empty, too long, with a space).
+// value, candidates with empty pieces, confidence and source labels, a
+// context model (every feature kind, empty readings, a malformed weight), and
+// a user dictionary with awkward keys (empty, too long, with a space).
 #pragma once
 
 #include <stdlib.h>
@@ -40,6 +41,12 @@ inline std::map<std::string, Table> dictionary_files() {
         {"char_candidates_confidence", {{"行", "tied"}, {"樂", ""}}},
         {"word_source", {{"銀行", "rime"}, {"香港", "oral_hk"}}},
         {"char_source", {{"行", "unihan"}, {"一", "tojyutping"}}},
+        {"char_context",
+         {
+             {"#bias", "500"}, {"#chars", "一樂"}, {"L樂^", "ngok6 900"}, {"B樂我$", "ngok6 600|lok6 -50"},
+             {"R樂行", "lok6 -700|ngok6 300"}, {"P樂香港", "ngok6 2000"}, {"N樂中國", "ngok6 1000"},
+             {"V樂", "ngok6 800"}, {"v我", ""}, {"L一^", " 700| -1"}, {"R一$", "x 1y"}, {"B一樂$", "|"},
+         }},
     };
 }
 
