@@ -3,7 +3,8 @@
 // punc_norm=True, user_dict=None) with align(text) and align_batch(texts),
 // which return one 9-tuple per syllable or passed-through token:
 // (start, end, original, normalised, reading, lang, confidence, source,
-// whole_word), start and end in code points of the text.
+// whole_word), start and end in code points of the text. Also the command
+// line's plain path for blocks of lines (plain_lines.hpp).
 #include <exception>
 #include <new>
 #include <string>
@@ -12,6 +13,7 @@
 #include "arg_binding.hpp"
 #include "limited_api.hpp"
 #include "merrow.hpp"
+#include "plain_lines.hpp"
 
 namespace merrow::py {
 namespace {
@@ -307,6 +309,10 @@ PyObject* method_align_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* method_convert_plain_lines(PyObject* self, PyObject* data) {
+    return guarded([&]() -> PyObject* { return convert_plain_lines(pipeline_of(self), data); });
+}
+
 const Parameter kNewParams[] = {{"data_dir", true}, {"punc_norm", false}, {"user_dict", false}};
 const Signature kNewSig{"AlignPipeline.__new__()", kNewParams, 3};
 
@@ -366,6 +372,9 @@ PyMethodDef kMethods[] = {
      "align($self, text)\n--\n\nOne tuple per syllable or passed-through token of text."},
     {"align_batch", MERROW_METHOD(method_align_batch), METH_VARARGS | METH_KEYWORDS,
      "align_batch($self, texts)\n--\n\nalign() of every text of a list, in parallel."},
+    {"convert_plain_lines", MERROW_METHOD(method_convert_plain_lines), METH_O,
+     "convert_plain_lines($self, data, /)\n--\n\nThe LF-separated UTF-8 lines of data converted, each "
+     "result ended by LF, as bytes; None when data is not valid UTF-8."},
     {nullptr, nullptr, 0, nullptr},
 };
 
