@@ -5,12 +5,13 @@
 // (start, end, original, normalised, reading, lang, confidence, source,
 // whole_word), start and end in code points of the text. Also the command
 // line's plain path for blocks of lines (plain_lines.hpp).
-#include <exception>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arg_binding.hpp"
+#include "boundary.hpp"
 #include "limited_api.hpp"
 #include "merrow.hpp"
 #include "plain_lines.hpp"
@@ -25,18 +26,12 @@ struct AlignPipelineObject {
 
 const Pipeline& pipeline_of(PyObject* self) { return reinterpret_cast<AlignPipelineObject*>(self)->pipeline; }
 
+// A method body: a C++ exception becomes RuntimeError (this module has no
+// internal-failure class of its own).
 template <class Body>
 PyObject* guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-    } catch (...) {
-        PyErr_SetString(PyExc_RuntimeError, "unknown internal failure");
-    }
-    return nullptr;
+    return guarded_by([](const char* message) { PyErr_SetString(PyExc_RuntimeError, message); },
+                      std::forward<Body>(body));
 }
 
 bool continues(char b) { return (static_cast<unsigned char>(b) & 0xC0) == 0x80; }
