@@ -407,7 +407,31 @@ def _quiet_stdout() -> None:
         pass
 
 
+class _Terminated(Exception):
+    """SIGTERM arrived: the run ends as after Ctrl-C, cleaning up first."""
+
+
+def _on_sigterm(signum: int, frame: Any) -> None:
+    raise _Terminated
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
+    import signal
+
+    try:
+        previous = signal.signal(signal.SIGTERM, _on_sigterm)
+    except ValueError:  # not the main thread: leave signals alone
+        previous = None
+    try:
+        return _main(argv)
+    except _Terminated:
+        return 128 + signal.SIGTERM
+    finally:
+        if previous is not None:
+            signal.signal(signal.SIGTERM, previous)
+
+
+def _main(argv: Optional[Sequence[str]]) -> int:
     try:
         args = _parser().parse_args(argv)
         return run(args)
