@@ -31,8 +31,10 @@ def main():
         start = time.perf_counter()
         indexed = cjyp_index.with_index(data)
         seconds = time.perf_counter() - start
-        count = int.from_bytes(data[8:12], "little")
-        print(f"{name:<32} {count:>8} {len(data):>12} {len(indexed) - len(data):>12} {seconds:>8.2f}")
+        count, pool_size = int.from_bytes(data[8:12], "little"), int.from_bytes(data[12:16], "little")
+        # The bundled files already carry an index: the table ends with its pool.
+        table = cjyp.HEADER.size + cjyp.ENTRY.size * count + pool_size
+        print(f"{name:<32} {count:>8} {table:>12} {len(indexed) - table:>12} {seconds:>8.2f}")
         with open(os.path.join(out, "data", name + ".bin"), "wb") as f:
             f.write(indexed)
 
@@ -48,7 +50,7 @@ def main():
         print("pycantonese is not installed: no hkcancor.txt")
         return
     with open(os.path.join(out, "hkcancor.txt"), "w", encoding="utf-8") as f:
-        for path in hkcancor_gold.split_files("dev"):
+        for path in hkcancor_gold.dev_files():
             for tokens in CHAT.from_files([path], parallel=False).tokens(by_utterance=True):
                 text = "".join(t.word for t in tokens if t.word)
                 if text:

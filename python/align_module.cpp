@@ -3,15 +3,18 @@
 // punc_norm=True, user_dict=None) with align(text) and align_batch(texts),
 // which return one 9-tuple per syllable or passed-through token:
 // (start, end, original, normalised, reading, lang, confidence, source,
-// whole_word), start and end in code points of the text.
-#include <exception>
+// whole_word), start and end in code points of the text. Also the command
+// line's plain path for blocks of lines (plain_lines.hpp).
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arg_binding.hpp"
+#include "boundary.hpp"
 #include "limited_api.hpp"
 #include "merrow.hpp"
+#include "plain_lines.hpp"
 
 namespace merrow::py {
 namespace {
@@ -23,18 +26,12 @@ struct AlignPipelineObject {
 
 const Pipeline& pipeline_of(PyObject* self) { return reinterpret_cast<AlignPipelineObject*>(self)->pipeline; }
 
+// A method body: a C++ exception becomes RuntimeError (this module has no
+// internal-failure class of its own).
 template <class Body>
 PyObject* guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-    } catch (...) {
-        PyErr_SetString(PyExc_RuntimeError, "unknown internal failure");
-    }
-    return nullptr;
+    return guarded_by([](const char* message) { PyErr_SetString(PyExc_RuntimeError, message); },
+                      std::forward<Body>(body));
 }
 
 bool continues(char b) { return (static_cast<unsigned char>(b) & 0xC0) == 0x80; }
@@ -307,6 +304,10 @@ PyObject* method_align_batch(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* method_convert_plain_lines(PyObject* self, PyObject* data) {
+    return guarded([&]() -> PyObject* { return convert_plain_lines(pipeline_of(self), data); });
+}
+
 const Parameter kNewParams[] = {{"data_dir", true}, {"punc_norm", false}, {"user_dict", false}};
 const Signature kNewSig{"AlignPipeline.__new__()", kNewParams, 3};
 
@@ -366,6 +367,9 @@ PyMethodDef kMethods[] = {
      "align($self, text)\n--\n\nOne tuple per syllable or passed-through token of text."},
     {"align_batch", MERROW_METHOD(method_align_batch), METH_VARARGS | METH_KEYWORDS,
      "align_batch($self, texts)\n--\n\nalign() of every text of a list, in parallel."},
+    {"convert_plain_lines", MERROW_METHOD(method_convert_plain_lines), METH_O,
+     "convert_plain_lines($self, data, /)\n--\n\nThe LF-separated UTF-8 lines of data converted, each "
+     "result ended by LF, as bytes; None when data is not valid UTF-8."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -5,20 +5,21 @@
 #include <new>
 
 #include "limited_api.hpp"
-#include "py_pipeline.hpp"
 
 namespace merrow::py {
 
-template <class Body>
-PyObject* guarded(Body&& body) noexcept {
+// body()'s result; a C++ exception becomes MemoryError, or the exception
+// that raise(message) sets, and nullptr.
+template <class Raise, class Body>
+PyObject* guarded_by(Raise&& raise, Body&& body) noexcept {
     try {
         return body();
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     } catch (const std::exception& e) {
-        raise_internal_failure(e.what());
+        raise(e.what());
     } catch (...) {
-        raise_internal_failure("unknown internal failure");
+        raise("unknown internal failure");
     }
     return nullptr;
 }

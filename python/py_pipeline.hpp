@@ -1,7 +1,10 @@
 // The PyPipeline type: a Python object holding one Pipeline inline.
 #pragma once
 
+#include <utility>
+
 #include "arg_binding.hpp"
+#include "boundary.hpp"
 #include "limited_api.hpp"
 #include "merrow.hpp"
 #include "shared_strs.hpp"
@@ -29,6 +32,12 @@ PyObject* pipeline_type();
 
 // Raises the internal-failure exception (a BaseException subclass) with `message`.
 void raise_internal_failure(const char* message);
+
+// A method body of PyPipeline: a C++ exception becomes the internal failure.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept {
+    return guarded_by(raise_internal_failure, std::forward<Body>(body));
+}
 
 // Method bodies, for either calling convention (py_pipeline.cpp picks one).
 PyObject* method_convert(PyObject* self, const CallArgs& call);

@@ -1,7 +1,5 @@
 #include "result_objects.hpp"
 
-#include <vector>
-
 namespace merrow::py {
 namespace {
 
@@ -55,84 +53,74 @@ PyObject* reading_list(const RecordRef& r, SharedStrs* shared) {
 // object that refers back to it, and that cycle must still be collected.
 void untrack(PyObject* container) { PyObject_GC_UnTrack(container); }
 
-// Builds the tuples of one result, then hands them over to a list made at
-// its final length; releases whatever it holds if the list is never made. A
+// Builds the list of one result's tuples, appending as records come. A
 // record of a token seen before reuses the objects of that token's first
-// record, all immutable str (a list of readings is copied). Readings that
-// are views into the pipeline's own memory come from its shared strs.
+// record, all immutable str (a list of readings is copied); they are read
+// back from that record's tuple. Readings that are views into the
+// pipeline's own memory come from its shared strs.
 class RecordBuilder {
 public:
     // as_list: the second field is the list of readings.
     RecordBuilder(const Pipeline& pipeline, SharedStrs& shared, bool as_list)
-        : pipeline_(pipeline), shared_(shared), as_list_(as_list) {}
+        : pipeline_(pipeline), shared_(shared), as_list_(as_list), list_(PyList_New(0)) {}
     RecordBuilder(const RecordBuilder&) = delete;
     RecordBuilder& operator=(const RecordBuilder&) = delete;
-    ~RecordBuilder() {
-        for (PyObject* t : tuples_) Py_DecRef(t);
-    }
+    ~RecordBuilder() { Py_XDECREF(list_); }
 
     void add(const RecordRef& r) {
-        if (failed_) return;
+        if (list_ == nullptr) return;
         // A text of millions of tokens takes seconds: pending signal handlers
         // run now and then, and an exception they raise ends the list.
-        if (++added_ % kRecordsPerSignalCheck == 0 && PyErr_CheckSignals() < 0) {
-            failed_ = true;
-            return;
-        }
-        Fields fields;
+        if (++added_ % kRecordsPerSignalCheck == 0 && PyErr_CheckSignals() < 0) return fail(nullptr);
+        PyObject* tuple = PyTuple_New(5);
+        if (tuple == nullptr) return fail(nullptr);
+        // PyTuple_SetItem takes each new reference; a tuple left with empty
+        // slots on failure is released as it is.
         if (r.earlier != RecordRef::kNoEarlier) {
-            fields = fields_[r.earlier];
-            if (!as_list_) return push(fields, 0);
-            fields.items[1] = PyList_GetSlice(fields.items[1], 0, PyList_Size(fields.items[1]));
-            return push(fields, 0b00010);
+            PyObject* first = PyList_GetItem(list_, static_cast<Py_ssize_t>(r.earlier));
+            for (Py_ssize_t i = 0; i < 5; ++i) {
+                PyObject* item = first == nullptr ? nullptr : PyTuple_GetItem(first, i);
+                if (item == nullptr) return fail(tuple);
+                if (i == 1 && as_list_) {
+                    item = PyList_GetSlice(item, 0, PyList_Size(item));
+                    if (item == nullptr) return fail(tuple);
+                } else {
+                    Py_IncRef(item);
+                }
+                PyTuple_SetItem(tuple, i, item);
+            }
+        } else {
+            SharedStrs* shared = pipeline_.holds(r.token, r.reading) ? &shared_ : nullptr;
+            PyObject* items[5] = {};
+            items[0] = to_str(r.token);
+            if (items[0] != nullptr)
+                items[1] = as_list_ ? reading_list(r, shared) : reading_str(shared, r.first_reading());
+            if (items[1] != nullptr) items[2] = label_str(LabelText::of(r.lang));
+            if (items[2] != nullptr) items[3] = label_str(r.confidence);
+            if (items[3] != nullptr) items[4] = label_str(r.source);
+            for (Py_ssize_t i = 0; i < 5; ++i) {
+                if (items[i] != nullptr) PyTuple_SetItem(tuple, i, items[i]);
+            }
+            if (items[4] == nullptr) return fail(tuple);
         }
-        // Every field a new reference, nullptr once one fails.
-        SharedStrs* shared = pipeline_.holds(r.token, r.reading) ? &shared_ : nullptr;
-        PyObject*& token = fields.items[0];
-        token = to_str(r.token);
-        if (token != nullptr) {
-            fields.items[1] = as_list_ ? reading_list(r, shared) : reading_str(shared, r.first_reading());
-        }
-        fields.items[2] = fields.items[1] == nullptr ? nullptr : label_str(LabelText::of(r.lang));
-        fields.items[3] = fields.items[2] == nullptr ? nullptr : label_str(r.confidence);
-        fields.items[4] = fields.items[3] == nullptr ? nullptr : label_str(r.source);
-        push(fields, 0b11111);
+        if (!as_list_) untrack(tuple);
+        const int appended = PyList_Append(list_, tuple);
+        Py_DecRef(tuple);
+        if (appended < 0) fail(nullptr);
     }
 
+    // The list, or nullptr with the error of the first failure set.
     PyObject* release_list() {
-        if (failed_) return nullptr;
-        PyObject* list = PyList_New(static_cast<Py_ssize_t>(tuples_.size()));
-        if (list == nullptr) return nullptr;
-        for (std::size_t i = 0; i < tuples_.size(); ++i) PyList_SetItem(list, static_cast<Py_ssize_t>(i), tuples_[i]);
-        tuples_.clear();
+        PyObject* list = list_;
+        list_ = nullptr;
         return list;
     }
 
 private:
-    struct Fields {
-        PyObject* items[5] = {};  // borrowed once the record's tuple holds them
-    };
-
-    // Packs the fields into a tuple; the fields flagged in `owned` are new
-    // references, released once the tuple holds them (or on failure).
-    void push(const Fields& fields, unsigned owned) {
-        bool complete = true;
-        for (PyObject* f : fields.items) complete = complete && f != nullptr;
-        PyObject* tuple = nullptr;
-        if (complete) {
-            const auto& f = fields.items;
-            tuple = PyTuple_Pack(5, f[0], f[1], f[2], f[3], f[4]);
-        }
-        for (int i = 0; i < 5; ++i) {
-            if (owned >> i & 1) Py_XDECREF(fields.items[i]);
-        }
-        if (tuple == nullptr) {
-            failed_ = true;
-            return;
-        }
-        if (!as_list_) untrack(tuple);
-        tuples_.push_back(tuple);
-        fields_.push_back(fields);
+    void fail(PyObject* tuple) {
+        Py_XDECREF(tuple);
+        Py_XDECREF(list_);
+        list_ = nullptr;
     }
 
     // About a millisecond of tuples.
@@ -141,10 +129,8 @@ private:
     const Pipeline& pipeline_;
     SharedStrs& shared_;
     const bool as_list_;
-    bool failed_ = false;
+    PyObject* list_;  // nullptr once anything failed
     std::size_t added_ = 0;
-    std::vector<PyObject*> tuples_;
-    std::vector<Fields> fields_;
 };
 
 }  // namespace

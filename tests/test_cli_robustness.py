@@ -61,6 +61,31 @@ def test_ctrl_c_while_waiting_for_input_exits_130(stdin_kind):
             os.close(controller)
 
 
+@pytest.mark.parametrize("sig, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)], ids=["SIGINT", "SIGTERM"])
+def test_signal_while_writing_a_file_keeps_the_old_one_and_no_temporary(tmp_path, sig, status):
+    # Some lines converted and written to the temporary file, then the
+    # signal while the command waits for more input.
+    out = tmp_path / "out.txt"
+    out.write_text("old\n")
+    proc = subprocess.Popen([*MERROW, "-o", str(out)], stdin=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        proc.stdin.write("香港\n".encode() * 1000)
+        proc.stdin.flush()
+        deadline = time.monotonic() + 60
+        while len(os.listdir(tmp_path)) < 2 and time.monotonic() < deadline:
+            time.sleep(0.01)
+        time.sleep(0.3)
+        proc.send_signal(sig)
+        _, err = proc.communicate(timeout=60)
+        assert proc.returncode == status
+        _clean_exit(err)
+        assert out.read_text() == "old\n"
+        assert sorted(os.listdir(tmp_path)) == ["out.txt"]
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+
+
 def test_ctrl_c_during_a_file_leaves_the_old_output(tmp_path, big_file):
     out = tmp_path / "out.txt"
     out.write_text("old\n")

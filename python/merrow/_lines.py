@@ -32,6 +32,14 @@ class LineReader:
 
     def batches(self) -> Iterator[List[str]]:
         """The complete lines of each block read, in order."""
+        for body in self.bodies():
+            yield self.decode(body)
+            self.check()
+
+    def bodies(self) -> Iterator[bytes]:
+        """The complete lines of each block read, as bytes joined by LF
+        (line ends made LF, the byte-order mark dropped): `decode` or
+        `count` each, then `check`."""
         pending: List[bytes] = []
         at_start = True
         while True:
@@ -58,8 +66,7 @@ class LineReader:
                 data = data.replace(b"\r\n", b"\n").replace(b"\r", b"\n")
             if eof:
                 if data:
-                    yield self._decode(data[:-1] if data.endswith(b"\n") else data)
-                    self._raise_failure()
+                    yield data[:-1] if data.endswith(b"\n") else data
                 return
             cut = data.rfind(b"\n")
             if cut < 0:
@@ -67,14 +74,22 @@ class LineReader:
                 continue
             if cut + 1 < len(data):
                 pending.insert(0, data[cut + 1 :])
-            yield self._decode(data[:cut])
-            self._raise_failure()
+            yield data[:cut]
 
-    def _raise_failure(self) -> None:
+    def check(self) -> None:
+        """Raises BadLine once a strict decode has met a bad line."""
         if self._failure is not None:
             raise self._failure
 
-    def _decode(self, body: bytes) -> List[str]:
+    def count(self, body: bytes) -> int:
+        """Counts the lines of a body used without `decode`."""
+        n = body.count(b"\n") + 1
+        self.lines += n
+        return n
+
+    def decode(self, body: bytes) -> List[str]:
+        """The lines of a body; in strict mode the lines before a bad one,
+        and `check` raises."""
         try:
             lines = body.decode("utf-8").split("\n")
         except UnicodeDecodeError:

@@ -62,6 +62,10 @@ class Progress:
             postfix="0 lines, 0 chars",
         )
 
+    @property
+    def shown(self) -> bool:
+        return self._bar is not None
+
     def update(self, read_bytes: int, lines: int, chars: int) -> None:
         if self._bar is None:
             return

@@ -36,7 +36,7 @@ if TYPE_CHECKING:
 
 __all__ = [
     "Alignment", "ROMANISATIONS", "align", "align_batch", "align_lines", "aligned_pipeline", "converter_align",
-    "converter_align_batch", "plain_lines", "romanise_alignment", "romanise_reading",
+    "converter_align_batch", "converter_pipeline", "plain_lines", "romanise_alignment", "romanise_reading",
 ]
 
 ROMANISATIONS = ("jyutping", "ipa", "yale")
@@ -118,7 +118,9 @@ def align_batch(
 # and its digest as the cache key.
 
 
-def _converter_pipeline(converter: "Converter") -> "AlignPipeline":
+def converter_pipeline(converter: "Converter") -> "AlignPipeline":
+    """The aligning pipeline with the converter's configuration, built once
+    per process and configuration."""
     AlignPipeline = _extension().AlignPipeline
 
     data_dir = converter.data_dir
@@ -132,12 +134,12 @@ def _converter_pipeline(converter: "Converter") -> "AlignPipeline":
 
 
 def converter_align(converter: "Converter", text: str) -> List[Alignment]:
-    return _converter_pipeline(converter).align(text)
+    return converter_pipeline(converter).align(text)
 
 
 def converter_align_batch(converter: "Converter", texts: Iterable[str]) -> List[List[Alignment]]:
     texts = texts if isinstance(texts, list) else list(texts)
-    return _converter_pipeline(converter).align_batch(texts)
+    return converter_pipeline(converter).align_batch(texts)
 
 
 # Romanisations of readings: syllables that are not Jyutping (a passed-through
@@ -192,7 +194,7 @@ def align_lines(
     from .converter import Converter
 
     if isinstance(pipeline, Converter):
-        pipeline = _converter_pipeline(pipeline)
+        pipeline = converter_pipeline(pipeline)
     out = []
     for line, raw in zip(lines, pipeline.align_batch(lines)):
         entries = romanise_alignment(raw, romanisation)

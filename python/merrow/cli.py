@@ -7,7 +7,9 @@
 Every input line gives exactly one output line. Input is read in blocks as
 it arrives; the complete lines of a block are converted together through
 the batch methods of `merrow.Converter` and written at once, so the command
-streams in a pipe and uses every core on a file. Everything runs on the main
+streams in a pipe and uses every core on a file. Plain Jyutping goes the
+shortest way: a block's bytes go to the extension and come back converted,
+with no Python object per line. Everything runs on the main
 thread, so Ctrl-C and a closed pipe end the run cleanly.
 """
 
@@ -147,6 +149,23 @@ class Writer:
         self.chunk_lines = chunk_lines
         self.field = "jyutping" if fmt == "detailed" else "candidates"
         self.chunk_chars = CHUNK_CHARS[fmt]
+        self._bytes_pipeline: Any = None
+        if fmt == "plain" and romanisation == "jyutping":
+            from .alignment import converter_pipeline
+
+            self._bytes_pipeline = converter_pipeline(converter)
+
+    def block(self, body: bytes) -> bool:
+        """Converts and writes the LF-separated lines of `body` in one call,
+        when the format allows and `body` is valid UTF-8; else False, and
+        the caller decodes the lines and gives them to `lines`."""
+        if self._bytes_pipeline is None:
+            return False
+        converted = self._bytes_pipeline.convert_plain_lines(body)
+        if converted is None:
+            return False
+        self.out.write(converted)
+        return True
 
     def lines(self, lines: List[str]) -> None:
         lengths = list(map(len, lines))
@@ -345,11 +364,18 @@ def run(args: argparse.Namespace) -> int:
         progress = _progress.Progress(show, total)
         writer = Writer(converter, args.format, out, args.chunk_size, args.romanisation)
         try:
-            for lines in reader.batches():
-                writer.lines(lines)
+            for body in reader.bodies():
+                if writer.block(body):
+                    count = reader.count(body)
+                    chars = len(body.decode("utf-8")) - count + 1 if progress.shown else 0
+                else:
+                    lines = reader.decode(body)
+                    writer.lines(lines)
+                    count, chars = len(lines), sum(map(len, lines))
                 if to_stdout:
                     out.flush()
-                progress.update(reader.bytes, len(lines), sum(map(len, lines)))
+                progress.update(reader.bytes, count, chars)
+                reader.check()
         except BadLine as e:
             raise CliError(str(e)) from None
         if atomic is not None:
@@ -381,7 +407,31 @@ def _quiet_stdout() -> None:
         pass
 
 
+class _Terminated(Exception):
+    """SIGTERM arrived: the run ends as after Ctrl-C, cleaning up first."""
+
+
+def _on_sigterm(signum: int, frame: Any) -> None:
+    raise _Terminated
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
+    import signal
+
+    try:
+        previous = signal.signal(signal.SIGTERM, _on_sigterm)
+    except ValueError:  # not the main thread: leave signals alone
+        previous = None
+    try:
+        return _main(argv)
+    except _Terminated:
+        return 128 + signal.SIGTERM
+    finally:
+        if previous is not None:
+            signal.signal(signal.SIGTERM, previous)
+
+
+def _main(argv: Optional[Sequence[str]]) -> int:
     try:
         args = _parser().parse_args(argv)
         return run(args)
