@@ -165,3 +165,19 @@ def test_batch_texts_emptied_by_a_finaliser_meanwhile(data_dir, method):
         gc.set_threshold(*threshold)
     assert texts == []
     assert result == expected
+
+
+@pytest.mark.parametrize("flavour", FLAVOURS)
+@pytest.mark.parametrize("user_dict", [None, USER])
+def test_tokens_that_are_word_keys_are_one_object_per_pipeline(data_dir, flavour, user_dict):
+    # 銀行 and 中國 are word keys (中國人 too, unless the user dictionary
+    # takes it); 行, 樂 and Hello are not, and stay new strs on every call.
+    p = PyPipeline(data_dir=data_dir, user_dict=user_dict)
+    first = getattr(p, flavour)(TEXT)
+    again = getattr(p, flavour)(TEXT)
+    assert [t[0] for t in first] == [t[0] for t in again]
+    word_keys = {"銀行", "中國", "中國人"}
+    for a, b in zip(first, again):
+        assert (a[0] is b[0]) == (a[0] in word_keys), a[0]
+    q = PyPipeline(data_dir=data_dir, user_dict=user_dict)
+    assert all(a[0] is not b[0] for a, b in zip(first, getattr(q, flavour)(TEXT)))

@@ -25,6 +25,9 @@ struct RecordRef {
     // fields (readings depend on the token's text alone), or kNoEarlier. Only
     // token and lang are set when it is set.
     std::size_t earlier;
+    // The token's own bytes in word.bin when it is a key there (the same
+    // text, in memory that lives as long as the pipeline); else empty.
+    std::string_view key = {};
 
     std::string_view first_reading() const noexcept {
         return is_list ? reading.substr(0, reading.find('|')) : reading;
