@@ -41,7 +41,8 @@ public:
     // Appends a copy of `r`; with first_only, of its first reading only. A
     // reading that outlives the list (reading_lasts: a view into the
     // pipeline's tables or user dictionary) is kept as that view, uncopied,
-    // so that records read back from the list still point there.
+    // so that records read back from the list still point there; so is a
+    // token's word.bin key (RecordRef::key), which then stands for the token.
     void push(const RecordRef& r, bool first_only, bool reading_lasts = false);
     std::size_t size() const noexcept { return items_.size(); }
     // Record i, as views into the list (valid until the next push or clear).
@@ -57,6 +58,7 @@ private:
     struct Item {
         Span token, reading, confidence, source;
         const char* lasting_reading;  // the reading's bytes when not copied, else nullptr
+        const char* lasting_key;      // the token's word.bin key when it has one, else nullptr
         Label lang, confidence_id, source_id;
         bool is_list;
         std::size_t earlier;
