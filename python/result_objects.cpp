@@ -1,5 +1,7 @@
 #include "result_objects.hpp"
 
+#include "collector_pause.hpp"
+
 namespace merrow::py {
 namespace {
 
@@ -72,7 +74,7 @@ public:
         if (list_ == nullptr) return;
         // A text of millions of tokens takes seconds: pending signal handlers
         // run now and then, and an exception they raise ends the list.
-        if (++added_ % kRecordsPerSignalCheck == 0 && PyErr_CheckSignals() < 0) return fail(nullptr);
+        if (++added_ % kRecordsPerSignalCheck == 0 && check_signals() < 0) return fail(nullptr);
         PyObject* tuple = PyTuple_New(5);
         if (tuple == nullptr) return fail(nullptr);
         // PyTuple_SetItem takes each new reference; a tuple left with empty

@@ -3,6 +3,7 @@ everywhere, the same str object for a dictionary value within one pipeline,
 new lists and tuples on every call, and results that outlive the pipeline."""
 
 import gc
+import signal
 import sys
 
 import pytest
@@ -136,33 +137,34 @@ def test_many_distinct_values_all_come_back_right(make_data_dir):
         assert p.convert_candidates(text)[2][1] == ["r2", "s2"]
 
 
+@pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs signal.setitimer")
 @pytest.mark.parametrize("method", ["convert_detailed_batch", "convert_candidates_batch"])
-def test_batch_texts_emptied_by_a_finaliser_meanwhile(data_dir, method):
-    """The batch reads its texts in place: a finaliser that empties the list
-    while results are being made must not pull the texts from under it."""
+def test_batch_texts_emptied_by_a_signal_handler_meanwhile(data_dir, method):
+    """The batch reads its texts in place: Python code that empties the list
+    while results are being made (here a signal handler) must not pull the
+    texts from under it."""
     p = PyPipeline(data_dir=data_dir)
-    texts = ["".join(chr(0x4E00 + (i * 7 + j) % 500) for j in range(40)) + "銀行" for i in range(400)]
-    expected = getattr(p, method)(list(texts))
+    base = ["".join(chr(0x4E00 + (i * 7 + j) % 500) for j in range(40)) + "銀行" for i in range(4000)]
+    expected = getattr(p, method)(list(base))
+    bound = getattr(p, method)
+    for _ in range(20):
+        texts = [t[:20] + t[20:] for t in base]  # new strs, owned by this list alone
+        fired = []
 
-    class Emptier:
-        def __del__(self):
-            texts.clear()
+        def empty(signum, frame):
+            if not fired:
+                fired.append(True)
+                texts.clear()
 
-    def cycle():
-        e = Emptier()
-        e.self = e
-
-    threshold = gc.get_threshold()
-    try:
-        bound = getattr(p, method)
-        gc.collect()
-        cycle()
-        # A collection, which runs the finaliser, once the call has made a
-        # few tuples of its results.
-        gc.set_threshold(20)
-        result = bound(texts)
-    finally:
-        gc.set_threshold(*threshold)
+        previous = signal.signal(signal.SIGALRM, empty)
+        try:
+            signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
+            result = bound(texts)
+        finally:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            signal.signal(signal.SIGALRM, previous)
+        if fired and result:  # emptied during the call, not before it
+            break
     assert texts == []
     assert result == expected
 
