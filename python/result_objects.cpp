@@ -59,7 +59,7 @@ void untrack(PyObject* container) { PyObject_GC_UnTrack(container); }
 // record of a token seen before reuses the objects of that token's first
 // record, all immutable str (a list of readings is copied); they are read
 // back from that record's tuple. Readings that are views into the
-// pipeline's own memory, and tokens that are word.bin keys, come from its
+// pipeline's own memory, and tokens that are keys of its tables, come from its
 // shared strs.
 class RecordBuilder {
 public:
@@ -95,7 +95,7 @@ public:
         } else {
             SharedStrs* shared = pipeline_.holds(r.token, r.reading) ? &shared_ : nullptr;
             PyObject* items[5] = {};
-            // A token that is a word.bin key shares that key's str.
+            // A token that is a key of the tables shares that key's str.
             items[0] = r.key.empty() ? to_str(r.token) : shared_.get(r.key);
             if (items[0] != nullptr)
                 items[1] = as_list_ ? reading_list(r, shared) : reading_str(shared, r.first_reading());

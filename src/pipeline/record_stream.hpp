@@ -39,6 +39,8 @@ void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_
                          view.confidence, view.source,                          RecordRef::kNoEarlier};
         if (t.word_entry) {
             if (auto key = p.word().key_of(*t.word_entry)) record.key = *key;
+        } else {
+            record.key = view.char_key;
         }
         emit(static_cast<const RecordRef&>(record));
         ++count;
