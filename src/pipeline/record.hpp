@@ -45,6 +45,8 @@ public:
     // so that records read back from the list still point there; so is a
     // token's key in the tables (RecordRef::key), which then stands for the token.
     void push(const RecordRef& r, bool first_only, bool reading_lasts = false);
+    // Room for `records` records without growing.
+    void reserve(std::size_t records) { items_.reserve(records); }
     std::size_t size() const noexcept { return items_.size(); }
     // Record i, as views into the list (valid until the next push or clear).
     RecordRef operator[](std::size_t i) const noexcept;
