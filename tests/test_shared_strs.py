@@ -147,15 +147,16 @@ def test_batch_texts_emptied_by_a_signal_handler_meanwhile(data_dir, method):
     base = ["".join(chr(0x4E00 + (i * 7 + j) % 500) for j in range(40)) + "銀行" for i in range(4000)]
     expected = getattr(p, method)(list(base))
     bound = getattr(p, method)
+    state = {}
+
+    def empty(signum, frame):
+        if not state["fired"]:
+            state["fired"] = True
+            state["texts"].clear()
+
     for _ in range(20):
         texts = [t[:20] + t[20:] for t in base]  # new strs, owned by this list alone
-        fired = []
-
-        def empty(signum, frame):
-            if not fired:
-                fired.append(True)
-                texts.clear()
-
+        state.update(texts=texts, fired=False)
         previous = signal.signal(signal.SIGALRM, empty)
         try:
             signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
@@ -163,7 +164,7 @@ def test_batch_texts_emptied_by_a_signal_handler_meanwhile(data_dir, method):
         finally:
             signal.setitimer(signal.ITIMER_REAL, 0)
             signal.signal(signal.SIGALRM, previous)
-        if fired and result:  # emptied during the call, not before it
+        if state["fired"] and result:  # emptied during the call, not before it
             break
     assert texts == []
     assert result == expected
