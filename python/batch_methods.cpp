@@ -61,9 +61,9 @@ PyObject* convert_texts(const char* display_name, PyObject* self, Flavour flavou
     // meanwhile, so little is left to convert at the end. Between objects,
     // and every few milliseconds while it waits, the thread runs pending
     // signal handlers: Ctrl-C stops a long batch at once. The cycle
-    // collector waits until the list is made.
+    // collector waits until a list of records is made.
     const pid_t owner = getpid();
-    CollectorPause pause;
+    CollectorPause pause(flavour != Flavour::plain);  // plain results are strs, which it never walks
     bool stopped = false;
     auto failure = convert_batch(
         pipeline_of(self), flavour, views,

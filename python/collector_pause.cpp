@@ -11,8 +11,9 @@ CollectorPause* innermost = nullptr;
 
 }  // namespace
 
-CollectorPause::CollectorPause() noexcept : outer_(innermost) {
+CollectorPause::CollectorPause(bool wanted) noexcept : outer_(innermost) {
     innermost = this;
+    if (!wanted) return;
     if (const CollectorSwitch* gc = collector_switch()) paused_ = gc->disable() != 0;
 }
 

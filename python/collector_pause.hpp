@@ -20,10 +20,10 @@ namespace merrow::py {
 
 class CollectorPause {
 public:
-    // Pauses the collector when it is enabled and the interpreter can say
-    // so (3.10 and later); otherwise does nothing. Call with the
+    // Pauses the collector when `wanted`, it is enabled and the interpreter
+    // can say so (3.10 and later); otherwise does nothing. Call with the
     // interpreter lock held, and destroy on the same thread.
-    CollectorPause() noexcept;
+    explicit CollectorPause(bool wanted = true) noexcept;
     ~CollectorPause();
     CollectorPause(const CollectorPause&) = delete;
     CollectorPause& operator=(const CollectorPause&) = delete;
