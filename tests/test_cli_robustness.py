@@ -105,7 +105,9 @@ def test_ctrl_c_during_a_file_leaves_the_old_output(tmp_path, tmp_path_factory, 
     proc.send_signal(signal.SIGINT)
     _, err = proc.communicate(timeout=120)
     _clean_exit(err)
-    assert proc.returncode == 130
+    # 130, or killed by SIGINT (which a shell also reports as 130): `python
+    # -m` now and then exits by the signal after the run has returned 130.
+    assert proc.returncode in (130, -signal.SIGINT)
     assert out.read_text() == "old\n"
     assert sorted(os.listdir(tmp_path)) == ["out.txt"]
 
