@@ -10,6 +10,7 @@
 
 #include "arg_binding.hpp"
 #include "boundary.hpp"
+#include "collector_pause.hpp"
 #include "merrow.hpp"
 #include "py_pipeline.hpp"
 #include "result_objects.hpp"
@@ -59,8 +60,10 @@ PyObject* convert_texts(const char* display_name, PyObject* self, Flavour flavou
     // interpreter lock, as texts finish: the workers go on with the rest
     // meanwhile, so little is left to convert at the end. Between objects,
     // and every few milliseconds while it waits, the thread runs pending
-    // signal handlers: Ctrl-C stops a long batch at once.
+    // signal handlers: Ctrl-C stops a long batch at once. The cycle
+    // collector waits until a list of records is made.
     const pid_t owner = getpid();
+    CollectorPause pause(flavour != Flavour::plain);  // plain results are strs, which it never walks
     bool stopped = false;
     auto failure = convert_batch(
         pipeline_of(self), flavour, views,
@@ -71,11 +74,11 @@ PyObject* convert_texts(const char* display_name, PyObject* self, Flavour flavou
                 return false;
             }
             PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
-            stopped = PyErr_CheckSignals() < 0;
+            stopped = check_signals() < 0;
             return !stopped;
         },
         [&] {
-            stopped = PyErr_CheckSignals() < 0;
+            stopped = check_signals() < 0;
             return !stopped;
         });
     if (getpid() != owner) {

@@ -1,5 +1,7 @@
 #include "result_objects.hpp"
 
+#include "collector_pause.hpp"
+
 namespace merrow::py {
 namespace {
 
@@ -57,7 +59,8 @@ void untrack(PyObject* container) { PyObject_GC_UnTrack(container); }
 // record of a token seen before reuses the objects of that token's first
 // record, all immutable str (a list of readings is copied); they are read
 // back from that record's tuple. Readings that are views into the
-// pipeline's own memory come from its shared strs.
+// pipeline's own memory, and tokens that are keys of its tables, come from its
+// shared strs.
 class RecordBuilder {
 public:
     // as_list: the second field is the list of readings.
@@ -71,7 +74,7 @@ public:
         if (list_ == nullptr) return;
         // A text of millions of tokens takes seconds: pending signal handlers
         // run now and then, and an exception they raise ends the list.
-        if (++added_ % kRecordsPerSignalCheck == 0 && PyErr_CheckSignals() < 0) return fail(nullptr);
+        if (++added_ % kRecordsPerSignalCheck == 0 && check_signals() < 0) return fail(nullptr);
         PyObject* tuple = PyTuple_New(5);
         if (tuple == nullptr) return fail(nullptr);
         // PyTuple_SetItem takes each new reference; a tuple left with empty
@@ -92,7 +95,8 @@ public:
         } else {
             SharedStrs* shared = pipeline_.holds(r.token, r.reading) ? &shared_ : nullptr;
             PyObject* items[5] = {};
-            items[0] = to_str(r.token);
+            // A token that is a key of the tables shares that key's str.
+            items[0] = r.key.empty() ? to_str(r.token) : shared_.get(r.key);
             if (items[0] != nullptr)
                 items[1] = as_list_ ? reading_list(r, shared) : reading_str(shared, r.first_reading());
             if (items[1] != nullptr) items[2] = label_str(LabelText::of(r.lang));

@@ -26,4 +26,17 @@ Utf8Reader cached_utf8_reader() {
     return reader;
 }
 
+const CollectorSwitch* collector_switch() {
+    static const CollectorSwitch* const found = []() -> const CollectorSwitch* {
+        if (!at_least(3, 10)) return nullptr;
+        using Call = int (*)();
+        static CollectorSwitch calls{reinterpret_cast<Call>(dlsym(RTLD_DEFAULT, "PyGC_Enable")),
+                                     reinterpret_cast<Call>(dlsym(RTLD_DEFAULT, "PyGC_Disable")),
+                                     reinterpret_cast<Call>(dlsym(RTLD_DEFAULT, "PyGC_IsEnabled"))};
+        if (calls.enable == nullptr || calls.disable == nullptr || calls.is_enabled == nullptr) return nullptr;
+        return &calls;
+    }();
+    return found;
+}
+
 }  // namespace merrow::py

@@ -16,6 +16,18 @@ using Utf8Reader = const char* (*)(PyObject*, Py_ssize_t*);
 // refer to it on older interpreters. Call with the interpreter lock held.
 Utf8Reader cached_utf8_reader();
 
+// PyGC_Enable, PyGC_Disable and PyGC_IsEnabled, which joined the stable ABI
+// in 3.10: each returns whether the cycle collector was (or is) enabled.
+struct CollectorSwitch {
+    int (*enable)();
+    int (*disable)();
+    int (*is_enabled)();
+};
+
+// The three functions when the running interpreter is 3.10 or later, else
+// nullptr. Call them with the interpreter lock held.
+const CollectorSwitch* collector_switch();
+
 // Whether methods may use the vector calling convention (METH_FASTCALL with
 // METH_KEYWORDS), which joined the stable ABI in 3.10: there a call passes
 // its arguments as they are, without a tuple and a dict made for it.

@@ -13,8 +13,9 @@ namespace merrow::py {
 // An open-addressing table from (address, length) to a str. Used only with
 // the interpreter lock held. Its storage comes from PyMem_Malloc, so that
 // tracemalloc accounts for it along with the strs. It grows with the distinct
-// values converted, so it is bounded by the tables' values (and their
-// '|'-separated pieces) and the user dictionary's readings.
+// values and keys converted, so it is bounded by the tables' values (and
+// their '|'-separated pieces), the keys of word.bin and of the character
+// tables, and the user dictionary's readings.
 class SharedStrs {
 public:
     SharedStrs() = default;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -24,6 +25,11 @@ void convert_one(const Pipeline& p, Flavour flavour, std::string_view text, Text
         return;
     }
     const bool first_only = flavour == Flavour::detailed;
+    // A token per character at most, and Han characters are three bytes:
+    // one allocation for sentences and documents instead of one per
+    // doubling. Longer texts grow as they go, so that a long text of few
+    // tokens does not reserve for many.
+    out.records.reserve(std::min<std::size_t>(text.size() / 3 + 1, 4096));
     for_each_record(p, text, [&](const RecordRef& r) {
         out.records.push(r, first_only, r.earlier == RecordRef::kNoEarlier && p.holds(r.token, r.reading));
     }, memo);

@@ -120,7 +120,9 @@ def test_nul_in_the_directory_is_refused(suffix, how, make_data_dir):
             PyPipeline(data_dir=d, user_dict={"香": 1})
         else:
             PyPipeline.from_dir(d)
-    assert str(info.value) == str(python_error.value) == "embedded null byte"
+    # os.stat says the same up to 3.12 (3.13 names the call and a character)
+    assert str(info.value) == "embedded null byte"
+    assert "embedded null" in str(python_error.value)
     param = "data_dir" if how == "constructor" else "dir"
     if hasattr(info.value, "add_note"):
         assert info.value.__notes__ == [f"while processing '{param}'"]

@@ -144,31 +144,28 @@ def test_exception_in_a_handler_other_than_keyboard_interrupt():
     assert in_fresh_interpreter("handler_exception", "convert_detailed_batch") == {"raised": "from the handler"}
 
 
-FORK_IN_FINALISER = """
-import gc, json, os, sys, warnings
+FORK_IN_HANDLER = """
+import json, os, signal, sys, warnings
 warnings.simplefilter("ignore", DeprecationWarning)
 import merrow
 p = merrow.load()
-TEXTS = [{sentence!r}] * 20000
+TEXTS = [{sentence!r}] * 200000
 EXPECTED = p.{method}(TEXTS[:50])
 child = []
 
-class ForksWhenCollected:
-    def __del__(self):
+def fork_once(signum, frame):
+    if not child:
         child.append(os.fork())
 
-# A cycle that only the collector frees: it runs while the batch builds its
-# result objects, on the batch's own thread.
-a = ForksWhenCollected()
-a.cycle = a
-del a
-gc.set_threshold(5000)  # well after the batch has started
+# The handler runs on the batch's own thread while it builds its result
+# objects, a second or so before the batch would end.
+signal.signal(signal.SIGALRM, fork_once)
+signal.setitimer(signal.ITIMER_REAL, 0.02)
 try:
     got = p.{method}(TEXTS)
     outcome = "finished" if got == [got[0]] * len(TEXTS) else "wrong"
 except RuntimeError as e:
     outcome = "RuntimeError: " + str(e)
-gc.set_threshold(700)
 if child and child[0] == 0:
     # The child's own pool converts the next batch.
     again = p.{method}(TEXTS[:50]) == EXPECTED
@@ -183,7 +180,7 @@ print(json.dumps(["parent", outcome, os.waitstatus_to_exitcode(status)]), flush=
                     reason="AddressSanitizer's runtime is not safe to fork from a process with running threads")
 @pytest.mark.parametrize("method", ["convert_detailed_batch", "convert_candidates_batch"])
 def test_fork_inside_a_batch_does_not_hang_the_child(method):
-    code = textwrap.dedent(FORK_IN_FINALISER).format(sentence=SENTENCE, method=method)
+    code = textwrap.dedent(FORK_IN_HANDLER).format(sentence=SENTENCE, method=method)
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     lines = sorted(json.loads(line) for line in done.stdout.splitlines())

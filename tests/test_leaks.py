@@ -109,9 +109,10 @@ def test_thousands_of_calls_leave_memory_and_blocks_unchanged(dirs):
     if not UNDER_ASAN:  # ASan's quarantine holds freed memory back on purpose
         assert growth < 1 << 20
     # The only blocks allowed are the measurement's own: the integers and the
-    # tuple that hold the first figures. One leaked object per call would be
+    # tuple that hold the first figures, and what the interpreter caches on
+    # the way (4 on 3.11, 5 on 3.9). One leaked object per call would be
     # thousands.
-    assert blocks_after - blocks_before <= 4
+    assert blocks_after - blocks_before <= 8
 
 
 def test_allocated_blocks_measurement_sees_a_leak(dirs):

@@ -3,6 +3,7 @@ everywhere, the same str object for a dictionary value within one pipeline,
 new lists and tuples on every call, and results that outlive the pipeline."""
 
 import gc
+import signal
 import sys
 
 import pytest
@@ -136,32 +137,52 @@ def test_many_distinct_values_all_come_back_right(make_data_dir):
         assert p.convert_candidates(text)[2][1] == ["r2", "s2"]
 
 
+@pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs signal.setitimer")
 @pytest.mark.parametrize("method", ["convert_detailed_batch", "convert_candidates_batch"])
-def test_batch_texts_emptied_by_a_finaliser_meanwhile(data_dir, method):
-    """The batch reads its texts in place: a finaliser that empties the list
-    while results are being made must not pull the texts from under it."""
+def test_batch_texts_emptied_by_a_signal_handler_meanwhile(data_dir, method):
+    """The batch reads its texts in place: Python code that empties the list
+    while results are being made (here a signal handler) must not pull the
+    texts from under it."""
     p = PyPipeline(data_dir=data_dir)
-    texts = ["".join(chr(0x4E00 + (i * 7 + j) % 500) for j in range(40)) + "銀行" for i in range(400)]
-    expected = getattr(p, method)(list(texts))
+    base = ["".join(chr(0x4E00 + (i * 7 + j) % 500) for j in range(40)) + "銀行" for i in range(4000)]
+    expected = getattr(p, method)(list(base))
+    bound = getattr(p, method)
+    state = {}
 
-    class Emptier:
-        def __del__(self):
-            texts.clear()
+    def empty(signum, frame):
+        if not state["fired"]:
+            state["fired"] = True
+            state["texts"].clear()
 
-    def cycle():
-        e = Emptier()
-        e.self = e
-
-    threshold = gc.get_threshold()
-    try:
-        bound = getattr(p, method)
-        gc.collect()
-        cycle()
-        # A collection, which runs the finaliser, once the call has made a
-        # few tuples of its results.
-        gc.set_threshold(20)
-        result = bound(texts)
-    finally:
-        gc.set_threshold(*threshold)
+    for _ in range(20):
+        texts = [t[:20] + t[20:] for t in base]  # new strs, owned by this list alone
+        state.update(texts=texts, fired=False)
+        previous = signal.signal(signal.SIGALRM, empty)
+        try:
+            signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
+            result = bound(texts)
+        finally:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            signal.signal(signal.SIGALRM, previous)
+        if state["fired"] and result:  # emptied during the call, not before it
+            break
     assert texts == []
     assert result == expected
+
+
+@pytest.mark.parametrize("flavour", FLAVOURS)
+@pytest.mark.parametrize("user_dict", [None, USER])
+def test_tokens_that_are_table_keys_are_one_object_per_pipeline(data_dir, flavour, user_dict):
+    # 銀行 and 中國 are word keys (中國人 too, unless the user dictionary
+    # takes it), 行 and 樂 keys of the character tables (樂 unless the user
+    # dictionary reads it); Hello and ， are in no table, and stay new strs
+    # on every call.
+    p = PyPipeline(data_dir=data_dir, user_dict=user_dict)
+    first, *others = calls(p, flavour, TEXT) + calls(p, flavour, TEXT)
+    word_keys = {"銀行", "中國", "中國人"} | ({"行", "樂"} - set(user_dict or ()))
+    for again in others:
+        assert [t[0] for t in first] == [t[0] for t in again]
+        for a, b in zip(first, again):
+            assert (a[0] is b[0]) == (a[0] in word_keys), a[0]
+    q = PyPipeline(data_dir=data_dir, user_dict=user_dict)
+    assert all(a[0] is not b[0] for a, b in zip(first, getattr(q, flavour)(TEXT)))

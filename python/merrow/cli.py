@@ -376,8 +376,10 @@ def run(args: argparse.Namespace) -> int:
                     out.flush()
                 progress.update(reader.bytes, count, chars)
                 reader.check()
+                _raise_received()
         except BadLine as e:
             raise CliError(str(e)) from None
+        _raise_received()
         if atomic is not None:
             atomic.commit()
             atomic = None
@@ -411,24 +413,44 @@ class _Terminated(Exception):
     """SIGTERM arrived: the run ends as after Ctrl-C, cleaning up first."""
 
 
-def _on_sigterm(signum: int, frame: Any) -> None:
-    raise _Terminated
+# The signals the run has been sent. Python code can swallow the exception a
+# handler raises (one raised inside a weakref callback during an import is
+# only printed), so the run also looks here between blocks and before it
+# commits its output.
+_received: List[int] = []
+
+
+def _on_signal(signum: int, frame: Any) -> None:
+    import signal
+
+    _received.append(signum)
+    raise _Terminated if signum == signal.SIGTERM else KeyboardInterrupt
+
+
+def _raise_received() -> None:
+    import signal
+
+    if _received:
+        raise _Terminated if _received[0] == signal.SIGTERM else KeyboardInterrupt
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     import signal
 
+    del _received[:]
+    previous = {}
     try:
-        previous = signal.signal(signal.SIGTERM, _on_sigterm)
+        for signum in (signal.SIGINT, signal.SIGTERM):
+            previous[signum] = signal.signal(signum, _on_signal)
     except ValueError:  # not the main thread: leave signals alone
-        previous = None
+        pass
     try:
         return _main(argv)
     except _Terminated:
         return 128 + signal.SIGTERM
     finally:
-        if previous is not None:
-            signal.signal(signal.SIGTERM, previous)
+        for signum, handler in previous.items():
+            signal.signal(signum, handler)
 
 
 def _main(argv: Optional[Sequence[str]]) -> int:

@@ -10,7 +10,12 @@ RecordList::Span RecordList::keep(std::string_view s) {
 
 void RecordList::push(const RecordRef& r, bool first_only, bool reading_lasts) {
     Item item{};
-    item.token = keep(r.token);
+    if (!r.key.empty()) {
+        item.token = Span{0, r.key.size()};
+        item.lasting_key = r.key.data();
+    } else {
+        item.token = keep(r.token);
+    }
     item.lang = r.lang;
     item.earlier = r.earlier;
     if (r.earlier == RecordRef::kNoEarlier) {
@@ -34,18 +39,22 @@ void RecordList::push(const RecordRef& r, bool first_only, bool reading_lasts) {
 
 RecordRef RecordList::operator[](std::size_t i) const noexcept {
     const Item& item = items_[i];
-    if (item.earlier != RecordRef::kNoEarlier) return RecordRef{view(item.token), item.lang, {}, false, {}, {}, item.earlier};
+    const std::string_view key =
+        item.lasting_key != nullptr ? std::string_view(item.lasting_key, item.token.size) : std::string_view();
+    const std::string_view token = item.lasting_key != nullptr ? key : view(item.token);
+    if (item.earlier != RecordRef::kNoEarlier) return RecordRef{token, item.lang, {}, false, {}, {}, item.earlier, key};
     auto label = [&](Label id, Span text) {
         return id == Label::other ? LabelText{id, view(text)} : LabelText::of(id);
     };
-    return RecordRef{view(item.token),
+    return RecordRef{token,
                      item.lang,
                      item.lasting_reading != nullptr ? std::string_view(item.lasting_reading, item.reading.size)
                                                      : view(item.reading),
                      item.is_list,
                      label(item.confidence_id, item.confidence),
                      label(item.source_id, item.source),
-                     RecordRef::kNoEarlier};
+                     RecordRef::kNoEarlier,
+                     key};
 }
 
 void RecordList::clear() noexcept {

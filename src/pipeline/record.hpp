@@ -25,6 +25,10 @@ struct RecordRef {
     // fields (readings depend on the token's text alone), or kNoEarlier. Only
     // token and lang are set when it is set.
     std::size_t earlier;
+    // The token's own bytes in the table that gave its reading, when that is
+    // word.bin or a character table (the same text, in memory that lives as
+    // long as the pipeline); else empty.
+    std::string_view key = {};
 
     std::string_view first_reading() const noexcept {
         return is_list ? reading.substr(0, reading.find('|')) : reading;
@@ -38,8 +42,11 @@ public:
     // Appends a copy of `r`; with first_only, of its first reading only. A
     // reading that outlives the list (reading_lasts: a view into the
     // pipeline's tables or user dictionary) is kept as that view, uncopied,
-    // so that records read back from the list still point there.
+    // so that records read back from the list still point there; so is a
+    // token's key in the tables (RecordRef::key), which then stands for the token.
     void push(const RecordRef& r, bool first_only, bool reading_lasts = false);
+    // Room for `records` records without growing.
+    void reserve(std::size_t records) { items_.reserve(records); }
     std::size_t size() const noexcept { return items_.size(); }
     // Record i, as views into the list (valid until the next push or clear).
     RecordRef operator[](std::size_t i) const noexcept;
@@ -54,6 +61,7 @@ private:
     struct Item {
         Span token, reading, confidence, source;
         const char* lasting_reading;  // the reading's bytes when not copied, else nullptr
+        const char* lasting_key;      // the token's key in the tables when it has one, else nullptr
         Label lang, confidence_id, source_id;
         bool is_list;
         std::size_t earlier;

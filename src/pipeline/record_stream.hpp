@@ -50,6 +50,11 @@ void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_
         resolve_token(p.tables(), p.user_dict(), t, view);
         RecordRef record{t.text,          t.han ? Label::yue : classify_lang(t.text), view.value, view.is_list,
                          view.confidence, view.source,                          RecordRef::kNoEarlier};
+        if (t.word_entry) {
+            if (auto key = p.word().key_of(*t.word_entry)) record.key = *key;
+        } else {
+            record.key = view.char_key;
+        }
         if (in_context && view.is_list) {
             const ContextMemo::Decision* decided = decisions->find(t.text, *around);
             const std::size_t rank =

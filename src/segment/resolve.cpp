@@ -32,6 +32,11 @@ std::optional<Hit> find_value(const MappedDict* dict, const TokenRef& ref) noexc
     return Hit{*entry, *value};
 }
 
+// The key of a found entry: the token's bytes in the table.
+std::string_view key_in(const MappedDict& dict, const Hit& hit) noexcept {
+    return dict.key_of(hit.entry).value_or(std::string_view());
+}
+
 const MappedDict* ptr(const std::optional<MappedDict>& d) noexcept { return d ? &*d : nullptr; }
 
 bool is_one_char(std::string_view token) noexcept {
@@ -57,6 +62,7 @@ std::vector<std::string> split_candidates(std::string_view value) {
 void resolve_token(const DictionarySet& tables, const UserDict& user_dict, const TokenRef& ref, Resolution& out) {
     std::string_view token = ref.text;
     out.is_list = false;
+    out.char_key = {};
     out.confidence = LabelText::of(Label::certain);
     if (!ref.han) {
         out.value = token;
@@ -88,12 +94,14 @@ void resolve_token(const DictionarySet& tables, const UserDict& user_dict, const
         if (auto hit = find_value(ptr(tables.char_candidates), ref)) {
             out.value = hit->value;
             out.is_list = true;
+            out.char_key = key_in(*tables.char_candidates, *hit);
             out.confidence = label(tables.char_candidates_confidence, ref, hit->entry, Label::tied);
             out.source = label(tables.char_source, ref, std::nullopt, Label::unknown);
             return;
         }
         if (auto hit = find_value(&tables.character, ref)) {
             out.value = hit->value;
+            out.char_key = key_in(tables.character, *hit);
             out.source = label(tables.char_source, ref, hit->entry, Label::unknown);
             return;
         }

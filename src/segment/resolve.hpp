@@ -23,6 +23,9 @@ struct Resolution {
     LabelText confidence;
     LabelText source;
     std::string computed;    // the character-by-character reading, when that was the answer
+    // The token's own bytes in the character table that answered
+    // (char_candidates or char), which live as long as the tables; else empty.
+    std::string_view char_key;
 };
 
 void resolve_token(const DictionarySet& tables, const UserDict& user_dict, const TokenRef& token, Resolution& out);

@@ -160,6 +160,8 @@ inline std::optional<std::string_view> MappedDict::key_at(std::uint64_t i) const
     return std::string_view(reinterpret_cast<const char*>(pool_ + offset), length);
 }
 
+std::optional<std::string_view> MappedDict::key_of(std::uint64_t index) const noexcept { return key_at(index); }
+
 inline bool MappedDict::key_is(std::uint64_t i, std::string_view bytes) const noexcept {
     const unsigned char* e = entries_ + kEntrySize * i;
     const std::uint64_t offset = read_u32(e), length = read_u16(e + 4);

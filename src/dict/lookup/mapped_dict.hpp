@@ -59,6 +59,11 @@ public:
     // with the checks of get().
     std::optional<std::string_view> value_at(std::uint64_t index) const noexcept;
 
+    // Key bytes of entry `index` (an index find() or longest_prefix()
+    // returned, so the bytes searched for), in place; nothing when the
+    // entry's range is outside the pool.
+    std::optional<std::string_view> key_of(std::uint64_t index) const noexcept;
+
     // Whether `text` lies within this mapping, and so keeps its address and
     // bytes for as long as this object.
     bool holds(std::string_view text) const noexcept {
