@@ -98,3 +98,28 @@ def test_a_swallowed_interrupt_still_stops_the_run(tmp_path, monkeypatch, signum
     assert len(blocks) == 1
     assert out.read_text() == "old\n"
     assert sorted(os.listdir(tmp_path)) == ["in.txt", "out.txt"]
+
+
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM])
+def test_a_signal_the_process_ignores_stays_ignored(tmp_path, signum):
+    # A background job of a shell starts with Ctrl-C ignored: the command
+    # line keeps it so, and the run goes on to its end.
+    import subprocess
+    import sys
+    import time
+
+    source = tmp_path / "in.txt"
+    source.write_text("我哋聽日去銀行攞錢。\n" * 400_000, encoding="utf-8")
+    out_dir = tmp_path / "out"
+    out_dir.mkdir()
+    out = out_dir / "out.txt"
+    code = (f"import signal, sys; signal.signal({int(signum)}, signal.SIG_IGN); "
+            "from merrow.cli import main; sys.exit(main())")
+    proc = subprocess.Popen([sys.executable, "-c", code, "-i", str(source), "-o", str(out)], stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 60
+    while not os.listdir(out_dir) and proc.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.005)
+    proc.send_signal(signum)
+    _, err = proc.communicate(timeout=120)
+    assert proc.returncode == 0, err
+    assert out.read_text(encoding="utf-8").count("\n") == 400_000

@@ -10,18 +10,25 @@ from typing import Iterable, Optional, Union
 TMP_SUFFIX = ".tmp"
 
 
-def create_temporary(directory: str, name: str) -> "tuple[int, str]":
-    """Creates a new, empty hidden file `.<name>.<random>.tmp` in `directory`
-    and returns its descriptor and path.
+# Opening a temporary: a new file only (O_EXCL keeps another writer's file
+# safe), created with mode 0666 so that the umask applies, as for any file a
+# user writes (0644 under umask 022).
+TMP_FLAGS = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_CLOEXEC", 0) | getattr(os, "O_BINARY", 0)
+TMP_MODE = 0o666
 
-    Created with mode 0666 so that the umask applies, as for any file a user
-    writes (0644 under umask 022); O_EXCL keeps another writer's file safe.
-    """
-    flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_CLOEXEC", 0) | getattr(os, "O_BINARY", 0)
+
+def temporary_path(directory: str, name: str) -> str:
+    """A fresh name for a hidden temporary beside `name`: `.<name>.<random>.tmp` in `directory`."""
+    return os.path.join(directory, f".{name}.{os.urandom(6).hex()}{TMP_SUFFIX}")
+
+
+def create_temporary(directory: str, name: str) -> "tuple[int, str]":
+    """Creates a new, empty temporary (temporary_path, TMP_FLAGS, TMP_MODE)
+    and returns its descriptor and path."""
     while True:
-        path = os.path.join(directory, f".{name}.{os.urandom(6).hex()}{TMP_SUFFIX}")
+        path = temporary_path(directory, name)
         try:
-            return os.open(path, flags, 0o666), path
+            return os.open(path, TMP_FLAGS, TMP_MODE), path
         except FileExistsError:
             continue
 

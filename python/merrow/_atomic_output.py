@@ -14,9 +14,7 @@ import os
 import stat
 from typing import BinaryIO, Optional
 
-from ._atomic import TMP_SUFFIX
-
-_FLAGS = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_CLOEXEC", 0) | getattr(os, "O_BINARY", 0)
+from ._atomic import TMP_FLAGS, TMP_MODE, temporary_path
 
 
 class AtomicOutput:
@@ -27,10 +25,11 @@ class AtomicOutput:
         self._done = False
         directory = os.path.dirname(path) or "."
         while True:
-            self._tmp = os.path.join(directory, f".{os.path.basename(path)}.{os.urandom(6).hex()}{TMP_SUFFIX}")
+            # Named before it is made (create_temporary would return both at
+            # once, and an interrupt between would lose the name).
+            self._tmp = temporary_path(directory, os.path.basename(path))
             try:
-                # 0666 less the umask, as a plain `open` would give.
-                self._fd = os.open(self._tmp, _FLAGS, 0o666)
+                self._fd = os.open(self._tmp, TMP_FLAGS, TMP_MODE)
                 break
             except FileExistsError:
                 self._tmp = None  # another writer's: never ours to remove

@@ -441,7 +441,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     previous = {}
     try:
         for signum in (signal.SIGINT, signal.SIGTERM):
-            previous[signum] = signal.signal(signum, _on_signal)
+            # A signal the process was started ignoring (a background job's
+            # Ctrl-C) stays ignored.
+            if signal.getsignal(signum) != signal.SIG_IGN:
+                previous[signum] = signal.signal(signum, _on_signal)
     except ValueError:  # not the main thread: leave signals alone
         pass
     try:
