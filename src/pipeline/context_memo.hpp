@@ -1,10 +1,8 @@
-// A per-conversion memo of the context model's decisions and of the
-// candidates it chooses among. A decision depends on the token and its two
-// neighbours alone, and in a long text the same three tokens meet again
-// ("到" after "搵" before "佢"), so a repeated context is answered without
-// looking its features up again; the few characters the model scores recur
-// far more often, so their candidates are not searched for again. It lives
-// for one conversion only: the pipeline stays immutable and shared.
+// A per-conversion memo of the context model's decisions. A decision
+// depends on the token and its two neighbours alone, and in a long text the
+// same three tokens meet again ("到" after "搵" before "佢"), so a repeated
+// context is answered without looking its features up again. It lives for
+// one conversion only: the pipeline stays immutable and shared.
 #pragma once
 
 #include <array>
@@ -31,18 +29,9 @@ public:
     // Texts shorter than this repeat too few contexts to repay clearing.
     static constexpr std::size_t kMinTextBytes = 192;
 
-    // The candidates value of a token, or that it has none (found false).
-    struct Candidates {
-        bool found;
-        const char* data;
-        std::size_t size;
-        std::string_view value() const noexcept { return {data, size}; }
-    };
-
     explicit ContextMemo(std::size_t text_bytes) noexcept {
         if (text_bytes < kMinTextBytes) return;
         for (Slot& s : slots_) s.token = nullptr;
-        for (CandidateSlot& s : candidate_slots_) s.token = nullptr;
         enabled_ = true;
     }
     ContextMemo(const ContextMemo&) = delete;
@@ -66,23 +55,8 @@ public:
                                             around.before.size(), around.after.size(), decision};
     }
 
-    // The candidates remembered for `token`, if any.
-    const Candidates* candidates(std::string_view token) const noexcept {
-        if (!enabled_) return nullptr;
-        const CandidateSlot& s = candidate_slots_[hash({token}) & (kCandidateSlots - 1)];
-        if (s.token == nullptr || view(s.token, s.token_size) != token) return nullptr;
-        return &s.candidates;
-    }
-
-    // Remembers `candidates` for `token`; the views must outlive the memo.
-    void remember(std::string_view token, Candidates candidates) noexcept {
-        if (!enabled_) return;
-        candidate_slots_[hash({token}) & (kCandidateSlots - 1)] = CandidateSlot{token.data(), token.size(), candidates};
-    }
-
 private:
     static constexpr std::size_t kSlots = 128;
-    static constexpr std::size_t kCandidateSlots = 64;
 
     // Plain pointers and sizes, so that the slots of a memo that is never
     // enabled are not even cleared.
@@ -95,12 +69,6 @@ private:
         std::size_t after_size;
         Decision decision;
     };
-    struct CandidateSlot {
-        const char* token;  // nullptr = empty slot
-        std::size_t token_size;
-        Candidates candidates;
-    };
-
     static std::string_view view(const char* data, std::size_t size) noexcept { return {data, size}; }
 
     static std::size_t hash(std::initializer_list<std::string_view> parts) noexcept {
@@ -116,7 +84,6 @@ private:
     }
 
     std::array<Slot, kSlots> slots_;
-    std::array<CandidateSlot, kCandidateSlots> candidate_slots_;
     bool enabled_ = false;
 };
 

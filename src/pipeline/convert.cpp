@@ -26,36 +26,23 @@ Label classify_lang(std::string_view token) noexcept {
 
 namespace {
 
-// The candidates value the model would reorder for a one-character token:
-// resolve_token's choice among the user dictionary, the word files and
-// char_candidates.bin, without its labels; nothing when that is one reading.
-std::optional<std::string_view> context_candidates(const Pipeline& p, const TokenRef& t) noexcept {
-    if (!p.user_dict().empty() && p.user_dict().get(t.text)) return std::nullopt;
-    const DictionarySet& tables = p.tables();
-    auto list = [&](const std::optional<MappedDict>& table) -> std::optional<std::string_view> {
-        if (!table) return std::nullopt;
-        auto entry = table->find(t.text, t.ranges);
-        return entry ? table->value_at(*entry) : std::nullopt;
-    };
-    if (auto value = list(tables.word_candidates)) return value;
-    if (t.word_entry && tables.word.value_at(*t.word_entry)) return std::nullopt;
-    return list(tables.char_candidates);
-}
-
 // The context model's decision for a one-character token: the rank that
-// wins and, when it is not 0, that candidate's reading.
-ContextMemo::Decision context_decision(const Pipeline& p, const TokenRef& t, const Neighbours& around,
-                                       ContextMemo& memo) noexcept {
+// wins and, when it is not 0, that candidate's reading. The model lists the
+// characters it scores with their candidates (resolve_token's choice among
+// the word files and char_candidates.bin), found when the pipeline was
+// loaded; a reading from the user dictionary is never reordered.
+ContextMemo::Decision context_decision(const Pipeline& p, const TokenRef& t, const Neighbours& around) noexcept {
+    if (!p.user_dict().empty() && p.user_dict().get(t.text)) return {0, nullptr, 0};
+    const ContextModel& model = *p.context();
+    std::size_t rank = 0;
     std::optional<std::string_view> candidates;
-    if (const ContextMemo::Candidates* known = memo.candidates(t.text)) {
-        if (known->found) candidates = known->value();
+    if (const ContextModel::Scored* scored = model.scored(t.text)) {
+        candidates = scored->candidates;
+        if (candidates) rank = model.choose(*scored, t.text, around, scored->list, t.ranges);
     } else {
-        candidates = context_candidates(p, t);
-        memo.remember(t.text, candidates ? ContextMemo::Candidates{true, candidates->data(), candidates->size()}
-                                         : ContextMemo::Candidates{false, nullptr, 0});
+        candidates = one_char_candidates(p.tables(), t);
+        if (candidates) rank = model.choose(t.text, around, *candidates, t.ranges);
     }
-    if (!candidates) return {0, nullptr, 0};
-    std::size_t rank = p.context()->choose(t.text, around, *candidates, t.ranges);
     if (rank == 0) return {0, nullptr, 0};
     std::string_view reading = ContextModel::piece(*candidates, rank);
     return {rank, reading.data(), reading.size()};
@@ -85,7 +72,7 @@ std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* rang
             const ContextMemo::Decision* decided = decisions->find(t.text, *around);
             ContextMemo::Decision fresh;
             if (decided == nullptr) {
-                fresh = context_decision(p, t, *around, *decisions);
+                fresh = context_decision(p, t, *around);
                 decisions->remember(t.text, *around, fresh);
                 decided = &fresh;
             }

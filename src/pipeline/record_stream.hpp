@@ -57,8 +57,16 @@ void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_
         }
         if (in_context && view.is_list) {
             const ContextMemo::Decision* decided = decisions->find(t.text, *around);
-            const std::size_t rank =
-                decided != nullptr ? decided->rank : model->choose(t.text, *around, view.value, t.ranges);
+            std::size_t rank;
+            if (decided != nullptr) {
+                rank = decided->rank;
+            } else if (const ContextModel::Scored* scored = model->scored(t.text);
+                       scored != nullptr && scored->candidates && scored->candidates->data() == view.value.data() &&
+                       scored->candidates->size() == view.value.size()) {
+                rank = model->choose(*scored, t.text, *around, scored->list, t.ranges);  // split once, at loading
+            } else {
+                rank = model->choose(t.text, *around, view.value, t.ranges);
+            }
             if (decided == nullptr) decisions->remember(t.text, *around, {rank, nullptr, 0});
             if (rank != 0) {
                 reordered.clear();

@@ -1,6 +1,9 @@
 #include "segment/context_model.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 
 #include "text/utf8.hpp"
 
@@ -78,68 +81,63 @@ bool is_edge_mark(std::string_view token) noexcept {
 
 bool several_chars(std::string_view s) noexcept { return !s.empty() && utf8::char_length(s, 0) < s.size(); }
 
-// The pieces of a candidates value, at most kMaxCandidates of them.
-struct Pieces {
-    std::array<std::string_view, ContextModel::kMaxCandidates> items;
-    std::size_t count = 0;
-    // No reading is listed twice: a weight's reading then names one piece.
-    bool distinct = true;
-
-    explicit Pieces(std::string_view value) noexcept {
-        for (;;) {
-            std::size_t bar = value.find('|');
-            items[count++] = value.substr(0, bar);
-            if (bar == std::string_view::npos || count == items.size()) break;
-            value.remove_prefix(bar + 1);
-        }
-        // Pieces are compared through their size and first bytes, packed,
-        // and in full only when those agree.
-        std::array<std::uint64_t, ContextModel::kMaxCandidates> packed;
-        for (std::size_t j = 0; j < count; ++j) {
-            std::uint64_t v = items[j].size();
-            for (std::size_t k = 0; k < items[j].size() && k < 7; ++k) {
-                v = v << 8 | static_cast<unsigned char>(items[j][k]);
-            }
-            packed[j] = v;
-        }
-        for (std::size_t j = 1; j < count && distinct; ++j) {
-            for (std::size_t k = 0; k < j; ++k) {
-                if (packed[j] == packed[k] && items[j] == items[k]) distinct = false;
-            }
-        }
-    }
-};
-
 using Scores = std::array<std::int64_t, ContextModel::kMaxCandidates>;
+
+// A signed decimal weight at p, ending at '|' or at end; p is left there.
+// Nothing when anything else comes first or it is out of range.
+std::optional<std::int64_t> read_weight(const char*& p, const char* end) noexcept {
+    bool negative = false;
+    if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    const char* const digits = p;
+    std::int64_t v = 0;
+    for (; p != end && *p != '|'; ++p) {
+        const unsigned d = static_cast<unsigned char>(*p) - unsigned('0');
+        if (d > 9) return std::nullopt;
+        v = v * 10 + d;
+        if (v > kMaxWeight) return std::nullopt;
+    }
+    if (p == digits) return std::nullopt;
+    return negative ? -v : v;
+}
 
 // Adds a feature's weights to the scores of the candidates it names. A
 // reading listed twice counts with its last weight; a value that does not
 // parse is left out whole.
-void add_weights(std::string_view value, const Pieces& candidates, Scores& scores) noexcept {
+void add_weights(std::string_view value, const CandidateList& candidates, Scores& scores) noexcept {
     if (value.empty()) return;
     Scores weights{};
     const char* p = value.data();
     const char* const end = p + value.size();
     for (std::size_t at = 0;; ++at) {
-        // One pair: up to the next '|', split at its last space; pairs are
-        // short, so one pass over their bytes.
         const char* const start = p;
+        // The trainer lists readings in the candidates' order: the piece at
+        // the same place, then a space and the weight, is nearly always
+        // what the pair holds, read in one pass.
+        if (candidates.distinct && at < candidates.count) {
+            const std::string_view expected = candidates.items[at];
+            if (std::size_t(end - p) > expected.size() && p[expected.size()] == ' ' &&
+                std::memcmp(p, expected.data(), expected.size()) == 0) {
+                const char* q = p + expected.size() + 1;
+                if (auto weight = read_weight(q, end)) {
+                    weights[at] = *weight;
+                    p = q;
+                    if (p == end) break;
+                    ++p;
+                    continue;
+                }
+            }
+        }
+        // Any other pair: up to the next '|', split at its last space.
         const char* space = nullptr;
-        for (; p != end && *p != '|'; ++p) {
+        for (p = start; p != end && *p != '|'; ++p) {
             if (*p == ' ') space = p;
         }
         const std::string_view reading = space != nullptr ? std::string_view(start, space - start) : std::string_view();
-        const char* const digits = space != nullptr ? space + 1 : start;
-        auto weight = parse_int(std::string_view(digits, p - digits));
+        const char* digits = space != nullptr ? space + 1 : start;
+        auto weight = read_weight(digits, p);
         if (!weight) return;
-        // The trainer lists readings in the candidates' order: the piece at
-        // the same place is nearly always the one named.
-        if (candidates.distinct && at < candidates.count && candidates.items[at] == reading) {
-            weights[at] = *weight;
-        } else {
-            for (std::size_t j = 0; j < candidates.count; ++j) {
-                if (candidates.items[j] == reading) weights[j] = *weight;
-            }
+        for (std::size_t j = 0; j < candidates.count; ++j) {
+            if (candidates.items[j] == reading) weights[j] = *weight;
         }
         if (p == end) break;
         ++p;
@@ -148,6 +146,30 @@ void add_weights(std::string_view value, const Pieces& candidates, Scores& score
 }
 
 }  // namespace
+
+CandidateList::CandidateList(std::string_view value) noexcept {
+    for (;;) {
+        std::size_t bar = value.find('|');
+        items[count++] = value.substr(0, bar);
+        if (bar == std::string_view::npos || count == items.size()) break;
+        value.remove_prefix(bar + 1);
+    }
+    // Readings are compared through their size and first bytes, packed,
+    // and in full only when those agree.
+    std::array<std::uint64_t, kMaxCandidates> packed;
+    for (std::size_t j = 0; j < count; ++j) {
+        std::uint64_t v = items[j].size();
+        for (std::size_t k = 0; k < items[j].size() && k < 7; ++k) {
+            v = v << 8 | static_cast<unsigned char>(items[j][k]);
+        }
+        packed[j] = v;
+    }
+    for (std::size_t j = 1; j < count && distinct; ++j) {
+        for (std::size_t k = 0; k < j; ++k) {
+            if (packed[j] == packed[k] && items[j] == items[k]) distinct = false;
+        }
+    }
+}
 
 bool ContextModel::has(const Bits& bits, std::string_view token) noexcept {
     std::size_t pos = 0;
@@ -172,24 +194,43 @@ std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
         if (!parsed) return std::nullopt;
         bias = *parsed;
     }
-    std::optional<Bits> chars, verbs;
+    std::optional<Bits> chars;
+    std::vector<std::uint32_t> ranks;
+    std::vector<Scored> scored;
     if (auto value = table.value().get("#chars")) {
         if (!utf8::is_valid(*value)) return std::nullopt;
         chars.emplace();
-        verbs.emplace();
-        auto set = [](Bits& bits, char32_t c) {
-            if (c / 64 >= bits.size()) bits.resize(c / 64 + 1);
-            bits[c / 64] |= std::uint64_t(1) << (c % 64);
-        };
         for (std::size_t pos = 0; pos < value->size();) {
             const std::size_t start = pos;
             const char32_t c = utf8::decode(*value, pos);
-            set(*chars, c);
+            if (c / 64 >= chars->size()) chars->resize(c / 64 + 1);
+            if ((*chars)[c / 64] >> (c % 64) & 1) continue;  // listed twice
+            (*chars)[c / 64] |= std::uint64_t(1) << (c % 64);
             const Key with_verb('V', value->substr(start, pos - start));  // outlives the view of it
-            if (auto key = with_verb.view(); key && table.value().get(*key)) set(*verbs, c);
+            auto key = with_verb.view();
+            scored.push_back(Scored{c, key ? table.value().get(*key) : std::nullopt, std::nullopt, {}});
+        }
+        // scored_ in code point order, as the bits count them.
+        std::sort(scored.begin(), scored.end(), [](const Scored& x, const Scored& y) { return x.code < y.code; });
+        ranks.resize(chars->size());
+        std::uint32_t before = 0;
+        for (std::size_t w = 0; w < chars->size(); ++w) {
+            ranks[w] = before;
+            before += static_cast<std::uint32_t>(std::popcount((*chars)[w]));
         }
     }
-    return ContextModel(std::move(table).value(), bias, std::move(chars), std::move(verbs));
+    return ContextModel(std::move(table).value(), bias, std::move(chars), std::move(ranks), std::move(scored));
+}
+
+const ContextModel::Scored* ContextModel::scored(std::string_view token) const noexcept {
+    if (!chars_ || token.empty() || utf8::char_length(token, 0) != token.size()) return nullptr;
+    std::size_t pos = 0;
+    const char32_t c = utf8::decode(token, pos);
+    if (c / 64 >= chars_->size()) return nullptr;
+    const std::uint64_t word = (*chars_)[c / 64];
+    const std::uint64_t bit = std::uint64_t(1) << (c % 64);
+    if ((word & bit) == 0) return nullptr;
+    return &scored_[ranks_[c / 64] + std::popcount(word & (bit - 1))];
 }
 
 // Keys share their kind and character with many others: through the memo,
@@ -204,7 +245,20 @@ std::optional<std::string_view> ContextModel::lookup(std::string_view key, Prefi
 
 std::size_t ContextModel::choose(std::string_view token, const Neighbours& around, std::string_view candidates,
                                  PrefixRanges* ranges) const noexcept {
-    Pieces pieces(candidates);
+    if (const Scored* known = scored(token)) return score(token, around, CandidateList(candidates), true, known->verb_value, ranges);
+    return score(token, around, CandidateList(candidates), false, std::nullopt, ranges);
+}
+
+std::size_t ContextModel::choose(const Scored& scored, std::string_view token, const Neighbours& around,
+                                 const CandidateList& candidates, PrefixRanges* ranges) const noexcept {
+    return score(token, around, candidates, true, scored.verb_value, ranges);
+}
+
+// `verb_known`: verb_value is the V value of the token, found at opening;
+// otherwise V is looked up here.
+std::size_t ContextModel::score(std::string_view token, const Neighbours& around, const CandidateList& pieces,
+                                bool verb_known, std::optional<std::string_view> verb_value,
+                                PrefixRanges* ranges) const noexcept {
     if (pieces.count < 2 || token.empty()) return 0;
     Scores scores{};
     scores[0] = bias_;
@@ -229,14 +283,15 @@ std::size_t ContextModel::choose(std::string_view token, const Neighbours& aroun
     }
     if (several_chars(left)) feature(Key('P', token).add(left));
     if (several_chars(right)) feature(Key('N', token).add(right));
-    if (!left.empty() && (!verbs_ || has(*verbs_, token))) {
-        // Few characters have a V feature: look it up before the verb.
-        const Key with_verb('V', token);
-        if (auto key = with_verb.view()) {
-            if (auto value = lookup(*key, ranges)) {
-                const Key verb('v', left);
-                if (auto v = verb.view(); v && lookup(*v, ranges)) add_weights(*value, pieces, scores);
-            }
+    if (!left.empty()) {
+        // Few characters have a V feature: the verb is looked up only for them.
+        if (!verb_known) {
+            const Key with_verb('V', token);
+            if (auto key = with_verb.view()) verb_value = lookup(*key, ranges);
+        }
+        if (verb_value) {
+            const Key verb('v', left);
+            if (auto v = verb.view(); v && lookup(*v, ranges)) add_weights(*verb_value, pieces, scores);
         }
     }
     std::size_t best = 0;

@@ -17,6 +17,7 @@
 // trainer leaves out the features of every character no context can change.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -35,13 +36,37 @@ struct Neighbours {
     std::string_view after;
 };
 
+// A candidates value (readings joined by '|') split into its readings, at
+// most kMaxCandidates of them.
+struct CandidateList {
+    static constexpr std::size_t kMaxCandidates = 16;
+    std::array<std::string_view, kMaxCandidates> items;
+    std::size_t count = 0;
+    // No reading is listed twice: a weight's reading then names one item.
+    bool distinct = true;
+
+    CandidateList() noexcept = default;
+    explicit CandidateList(std::string_view value) noexcept;
+};
+
 class ContextModel {
 public:
     static constexpr std::string_view kFileName = "char_context.bin";
     // Longest key looked up: the size of the key buffer.
     static constexpr std::size_t kMaxKeyBytes = 64;
     // Candidates beyond this many take no part.
-    static constexpr std::size_t kMaxCandidates = 16;
+    static constexpr std::size_t kMaxCandidates = CandidateList::kMaxCandidates;
+
+    // What the model needs of one character it scores, found once per
+    // pipeline rather than on every token: its V value, and the candidates
+    // it chooses among (those that resolution gives the one-character token
+    // when the user dictionary does not hold it), already split.
+    struct Scored {
+        char32_t code;
+        std::optional<std::string_view> verb_value;
+        std::optional<std::string_view> candidates;
+        CandidateList list;
+    };
 
     // Whether the model reads `token`: one character the file scores (its
     // caller also wants a Han token with a list of candidates not from the
@@ -60,6 +85,23 @@ public:
     // over the whole table.
     std::size_t choose(std::string_view token, const Neighbours& around, std::string_view candidates,
                        PrefixRanges* ranges = nullptr) const noexcept;
+    // The same for a character the model lists, with its candidates split.
+    std::size_t choose(const Scored& scored, std::string_view token, const Neighbours& around,
+                       const CandidateList& candidates, PrefixRanges* ranges = nullptr) const noexcept;
+
+    // The entry of a character the file lists in "#chars"; nullptr for any
+    // other token, and for every token of a file without "#chars".
+    const Scored* scored(std::string_view token) const noexcept;
+    // Fills in every listed character's candidates: candidates_of(character)
+    // gives its candidates value or nothing. Called once, by the pipeline
+    // that owns the model, before any conversion.
+    template <class CandidatesOf>
+    void find_candidates(CandidatesOf&& candidates_of) {
+        for (Scored& s : scored_) {
+            s.candidates = candidates_of(s.code);
+            if (s.candidates) s.list = CandidateList(*s.candidates);
+        }
+    }
 
     // Appends `candidates` with its piece `rank` moved to the front.
     static void promote(std::string& out, std::string_view candidates, std::size_t rank);
@@ -70,17 +112,25 @@ private:
     std::optional<std::string_view> lookup(std::string_view key, PrefixRanges* ranges) const noexcept;
 
     using Bits = std::vector<std::uint64_t>;  // one bit per code point up to the highest set
-    ContextModel(MappedDict table, std::int64_t bias, std::optional<Bits> chars, std::optional<Bits> verbs) noexcept
-        : table_(std::move(table)), bias_(bias), chars_(std::move(chars)), verbs_(std::move(verbs)) {}
+    ContextModel(MappedDict table, std::int64_t bias, std::optional<Bits> chars, std::vector<std::uint32_t> ranks,
+                 std::vector<Scored> scored) noexcept
+        : table_(std::move(table)),
+          bias_(bias),
+          chars_(std::move(chars)),
+          ranks_(std::move(ranks)),
+          scored_(std::move(scored)) {}
     static bool has(const Bits& bits, std::string_view token) noexcept;
+    std::size_t score(std::string_view token, const Neighbours& around, const CandidateList& candidates,
+                      bool has_verb, std::optional<std::string_view> verb_value, PrefixRanges* ranges) const noexcept;
 
     MappedDict table_;
     std::int64_t bias_;
     // The characters scored; nothing = every character.
     std::optional<Bits> chars_;
-    // Those of them that have a V key, found once at opening, so that the
-    // others look up neither it nor the verb; nothing = not known.
-    std::optional<Bits> verbs_;
+    // With chars_: how many characters the words of chars_ before each one
+    // hold, so that a character's place in scored_ is one count away.
+    std::vector<std::uint32_t> ranks_;
+    std::vector<Scored> scored_;
 };
 
 }  // namespace merrow

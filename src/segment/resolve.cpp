@@ -59,6 +59,13 @@ std::vector<std::string> split_candidates(std::string_view value) {
     }
 }
 
+std::optional<std::string_view> one_char_candidates(const DictionarySet& tables, const TokenRef& ref) noexcept {
+    if (auto hit = find_value(ptr(tables.word_candidates), ref)) return hit->value;
+    if (ref.word_entry && tables.word.value_at(*ref.word_entry)) return std::nullopt;
+    if (auto hit = find_value(ptr(tables.char_candidates), ref)) return hit->value;
+    return std::nullopt;
+}
+
 void resolve_token(const DictionarySet& tables, const UserDict& user_dict, const TokenRef& ref, Resolution& out) {
     std::string_view token = ref.text;
     out.is_list = false;

@@ -2,6 +2,7 @@
 // confidence and source labels, in a fixed order of lookups.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,12 @@ struct Resolution {
 };
 
 void resolve_token(const DictionarySet& tables, const UserDict& user_dict, const TokenRef& token, Resolution& out);
+
+// The candidates value that resolve_token gives a one-character token the
+// user dictionary does not hold (from word_candidates.bin, or from
+// char_candidates.bin when word.bin has no reading for it); nothing when the
+// token resolves to one reading.
+std::optional<std::string_view> one_char_candidates(const DictionarySet& tables, const TokenRef& token) noexcept;
 
 // Splits a candidates value on '|', keeping empty pieces.
 std::vector<std::string> split_candidates(std::string_view value);
