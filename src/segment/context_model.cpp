@@ -13,6 +13,7 @@ namespace {
 // Weights are thousandths of a log-odds unit; anything this large is no
 // weight the trainer writes, and bounding it keeps every sum in range.
 constexpr std::int64_t kMaxWeight = std::int64_t(1) << 50;
+static_assert(999999999999999 < kMaxWeight, "fifteen digits need no check");
 
 // A signed decimal integer, the whole of `s`; nothing otherwise.
 std::optional<std::int64_t> parse_int(std::string_view s) noexcept {
@@ -85,11 +86,18 @@ using Scores = std::array<std::int64_t, ContextModel::kMaxCandidates>;
 
 // A signed decimal weight at p, ending at '|' or at end; p is left there.
 // Nothing when anything else comes first or it is out of range.
-std::optional<std::int64_t> read_weight(const char*& p, const char* end) noexcept {
+[[gnu::always_inline]] inline std::optional<std::int64_t> read_weight(const char*& p, const char* end) noexcept {
     bool negative = false;
     if (p != end && (*p == '-' || *p == '+')) negative = *p++ == '-';
     const char* const digits = p;
     std::int64_t v = 0;
+    // Fifteen digits stay below kMaxWeight: only longer numbers are checked.
+    const char* const unchecked_end = end - p > 15 ? p + 15 : end;
+    for (; p != unchecked_end; ++p) {
+        const unsigned d = static_cast<unsigned char>(*p) - unsigned('0');
+        if (d > 9) break;
+        v = v * 10 + d;
+    }
     for (; p != end && *p != '|'; ++p) {
         const unsigned d = static_cast<unsigned char>(*p) - unsigned('0');
         if (d > 9) return std::nullopt;
