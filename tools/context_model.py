@@ -23,7 +23,7 @@ A neighbour that is a sentence or clause mark (EDGE_MARKS) counts as the
 text's edge: "^" or "$", no P or N, no V. No context is read across one, so
 a text cut after such a mark reads as its pieces do.
 
-and three kinds that are not features:
+and four kinds that are not features:
 
     v<word>   (empty value) the word is verb-like;
     #bias     the integer bonus of the current rank-0 candidate;
@@ -32,6 +32,14 @@ and three kinds that are not features:
               never scored (without this key every character is). The
               trainer leaves out the features of the others, so most
               tokens cost the resolver one check against this set.
+    S<char>   for a character in #chars, the spread of each of its P, N
+              and V features, as "kind spread" pairs ("P 2300|N 800"): the
+              most that one feature of that kind can move any candidate's
+              score against another's (a kind not listed has none). Scores
+              are unchanged by it: once B, L and R are added, an applier
+              may leave out the P, N and V lookups when the leader is ahead
+              of every other candidate by more than the spreads of the kinds
+              still to come. SPREAD_KINDS.
 
 A feature's value lists weights for readings: "reading weight" pairs joined
 by "|", each weight a signed decimal integer (thousandths of a log-odds
@@ -63,6 +71,8 @@ START, END = "^", "$"
 EDGE_MARKS = frozenset("。，！？；、!?;")
 BIAS_KEY = "#bias"
 CHARS_KEY = "#chars"
+SPREAD = "S"
+SPREAD_KINDS = "PNV"  # looked up after B, L and R
 SOURCE = "context"
 SCALE = 1000  # weights are stored in thousandths
 
@@ -113,6 +123,21 @@ def parse_weights(value: str) -> Dict[str, int]:
 
 def format_weights(weights: Mapping[str, int]) -> str:
     return "|".join(f"{r} {w}" for r, w in weights.items())
+
+
+def spreads(table: Mapping[str, str]) -> Dict[str, str]:
+    """The S keys of a table: for each character of its #chars, the largest
+    (highest weight - lowest weight) of each SPREAD_KINDS feature, counting
+    the 0 of every reading a value does not list."""
+    chars = table.get(CHARS_KEY, "")
+    found: Dict[str, Dict[str, int]] = {ch: {} for ch in chars}
+    for key, value in table.items():
+        if key[:1] in SPREAD_KINDS and len(key) > 1 and key[1] in found:
+            weights = [0, *parse_weights(value).values()]
+            kinds = found[key[1]]
+            kinds[key[0]] = max(kinds.get(key[0], 0), max(weights) - min(weights))
+    return {SPREAD + ch: format_weights({k: kinds[k] for k in SPREAD_KINDS if k in kinds})
+            for ch, kinds in found.items()}
 
 
 class ContextModel:

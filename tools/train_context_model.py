@@ -381,6 +381,7 @@ def main(argv=None) -> int:
             if len(k) == 1:
                 lists[k].append(tuple(v.split("|")))
     table = fold_into_both(prune(table, lists))
+    table.update(cm.spreads(table))
     cjyp.write(out, table, index=True)  # the engine walks its trie instead of bisecting
     os.chmod(out, 0o644)
     print(f"wrote {out}: {len(table)} entries, {os.path.getsize(out):,} bytes")

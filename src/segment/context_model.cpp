@@ -153,6 +153,48 @@ void add_weights(std::string_view value, const CandidateList& candidates, Scores
     for (std::size_t j = 0; j < candidates.count; ++j) scores[j] += weights[j];
 }
 
+// The spreads of a character's P, N and V features from its S value; a kind
+// not listed has none. Nothing when the value is missing or malformed: the
+// lookups are then all made.
+std::optional<std::array<std::int64_t, 3>> read_spreads(std::optional<std::string_view> value) noexcept {
+    if (!value) return std::nullopt;
+    std::array<std::int64_t, 3> spreads{};
+    const char* p = value->data();
+    const char* const end = p + value->size();
+    while (p != end) {
+        if (end - p < 3 || p[1] != ' ') return std::nullopt;
+        const std::size_t kind = p[0] == 'P' ? 0 : p[0] == 'N' ? 1 : p[0] == 'V' ? 2 : 3;
+        if (kind == 3) return std::nullopt;
+        p += 2;
+        auto spread = read_weight(p, end);
+        if (!spread || *spread < 0) return std::nullopt;
+        spreads[kind] = *spread;
+        if (p != end) ++p;
+        if (p == end && value->back() == '|') return std::nullopt;
+    }
+    return spreads;
+}
+
+// The highest of `count` scores; a tie keeps the lower rank.
+std::size_t leader(const Scores& scores, std::size_t count) noexcept {
+    std::size_t best = 0;
+    for (std::size_t j = 1; j < count; ++j) {
+        if (scores[j] > scores[best]) best = j;
+    }
+    return best;
+}
+
+// Whether the leader among `count` scores stays ahead of every other
+// candidate, whatever features moving them apart by at most `still` in all
+// come after.
+bool settled(const Scores& scores, std::size_t count, std::int64_t still) noexcept {
+    const std::size_t best = leader(scores, count);
+    for (std::size_t j = 0; j < count; ++j) {
+        if (j != best && scores[best] - scores[j] <= still) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 CandidateList::CandidateList(std::string_view value) noexcept {
@@ -214,9 +256,24 @@ std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
             if (c / 64 >= chars->size()) chars->resize(c / 64 + 1);
             if ((*chars)[c / 64] >> (c % 64) & 1) continue;  // listed twice
             (*chars)[c / 64] |= std::uint64_t(1) << (c % 64);
-            const Key with_verb('V', value->substr(start, pos - start));  // outlives the view of it
+            const std::string_view character = value->substr(start, pos - start);
+            const Key with_verb('V', character);  // outlives the view of it
             auto key = with_verb.view();
-            scored.push_back(Scored{c, key ? table.value().get(*key) : std::nullopt, std::nullopt, {}});
+            const Key with_spreads('S', character);
+            auto spreads_key = with_spreads.view();
+            std::optional<std::array<std::uint32_t, 5>> states;
+            if (table.value().indexed()) {
+                states.emplace();
+                for (std::size_t k = 0; k < kKinds.size(); ++k) {
+                    const Key prefix(kKinds[k], character);
+                    auto bytes = prefix.view();
+                    auto state = bytes ? table.value().index_state(*bytes) : std::nullopt;
+                    (*states)[k] = state.value_or(kNoKey);
+                }
+            }
+            scored.push_back(Scored{c, key ? table.value().get(*key) : std::nullopt,
+                                    spreads_key ? read_spreads(table.value().get(*spreads_key)) : std::nullopt,
+                                    states, std::nullopt, {}});
         }
         // scored_ in code point order, as the bits count them.
         std::sort(scored.begin(), scored.end(), [](const Scored& x, const Scored& y) { return x.code < y.code; });
@@ -253,20 +310,18 @@ std::optional<std::string_view> ContextModel::lookup(std::string_view key, Prefi
 
 std::size_t ContextModel::choose(std::string_view token, const Neighbours& around, std::string_view candidates,
                                  PrefixRanges* ranges) const noexcept {
-    if (const Scored* known = scored(token)) return score(token, around, CandidateList(candidates), true, known->verb_value, ranges);
-    return score(token, around, CandidateList(candidates), false, std::nullopt, ranges);
+    return score(token, around, CandidateList(candidates), scored(token), ranges);
 }
 
 std::size_t ContextModel::choose(const Scored& scored, std::string_view token, const Neighbours& around,
                                  const CandidateList& candidates, PrefixRanges* ranges) const noexcept {
-    return score(token, around, candidates, true, scored.verb_value, ranges);
+    return score(token, around, candidates, &scored, ranges);
 }
 
-// `verb_known`: verb_value is the V value of the token, found at opening;
-// otherwise V is looked up here.
+// `scored`: what was found at opening for the token's character (its V
+// value and spreads), or nullptr, and V is looked up here.
 std::size_t ContextModel::score(std::string_view token, const Neighbours& around, const CandidateList& pieces,
-                                bool verb_known, std::optional<std::string_view> verb_value,
-                                PrefixRanges* ranges) const noexcept {
+                                const Scored* scored, PrefixRanges* ranges) const noexcept {
     if (pieces.count < 2 || token.empty()) return 0;
     Scores scores{};
     scores[0] = bias_;
@@ -274,39 +329,55 @@ std::size_t ContextModel::score(std::string_view token, const Neighbours& around
     const std::string_view right = is_edge_mark(around.after) ? std::string_view() : around.after;
     const std::string_view before = left.empty() ? std::string_view("^") : last_char(left);
     const std::string_view after = right.empty() ? std::string_view("$") : first_char(right);
-    auto feature = [&](const Key& key) {
-        if (auto k = key.view()) {
-            if (auto value = lookup(*k, ranges)) add_weights(*value, pieces, scores);
-        }
+    // The value of a feature key of kind kKinds[kind].
+    auto find = [&](std::size_t kind, const Key& key) -> std::optional<std::string_view> {
+        auto k = key.view();
+        if (!k) return std::nullopt;
+        if (scored == nullptr || !scored->states) return lookup(*k, ranges);
+        const std::uint32_t state = (*scored->states)[kind];
+        if (state == kNoKey) return std::nullopt;
+        auto entry = table_.find_after(state, *k, 1 + token.size());
+        return entry ? table_.value_at(*entry) : std::nullopt;
+    };
+    auto feature = [&](std::size_t kind, const Key& key) {
+        if (auto value = find(kind, key)) add_weights(*value, pieces, scores);
     };
     // A B value found holds the weights of L and R as well.
-    const Key both = Key('B', token).add(before).add(after);
-    std::optional<std::string_view> both_value;
-    if (auto k = both.view()) both_value = lookup(*k, ranges);
-    if (both_value) {
-        add_weights(*both_value, pieces, scores);
+    if (auto both = find(0, Key('B', token).add(before).add(after))) {
+        add_weights(*both, pieces, scores);
     } else {
-        feature(Key('L', token).add(before));
-        feature(Key('R', token).add(after));
+        feature(1, Key('L', token).add(before));
+        feature(2, Key('R', token).add(after));
     }
-    if (several_chars(left)) feature(Key('P', token).add(left));
-    if (several_chars(right)) feature(Key('N', token).add(right));
+    std::optional<std::string_view> verb_value;
     if (!left.empty()) {
         // Few characters have a V feature: the verb is looked up only for them.
-        if (!verb_known) {
+        if (scored != nullptr) {
+            verb_value = scored->verb_value;
+        } else {
             const Key with_verb('V', token);
             if (auto key = with_verb.view()) verb_value = lookup(*key, ranges);
         }
-        if (verb_value) {
-            const Key verb('v', left);
-            if (auto v = verb.view(); v && lookup(*v, ranges)) add_weights(*verb_value, pieces, scores);
-        }
     }
-    std::size_t best = 0;
-    for (std::size_t j = 1; j < pieces.count; ++j) {
-        if (scores[j] > scores[best]) best = j;
+    const bool with_p = several_chars(left), with_n = several_chars(right), with_v = verb_value.has_value();
+    // With the spreads known, the lookups stop once no feature still to come
+    // can change the leader.
+    const std::array<std::int64_t, 3>* spreads = scored != nullptr && scored->spreads ? &*scored->spreads : nullptr;
+    auto settled_before = [&](bool p, bool n, bool v) {
+        if (spreads == nullptr) return false;
+        const std::int64_t still = (p ? (*spreads)[0] : 0) + (n ? (*spreads)[1] : 0) + (v ? (*spreads)[2] : 0);
+        return settled(scores, pieces.count, still);
+    };
+    if (settled_before(with_p, with_n, with_v)) return leader(scores, pieces.count);
+    if (with_p) feature(3, Key('P', token).add(left));
+    if (settled_before(false, with_n, with_v)) return leader(scores, pieces.count);
+    if (with_n) feature(4, Key('N', token).add(right));
+    if (settled_before(false, false, with_v)) return leader(scores, pieces.count);
+    if (with_v) {
+        const Key verb('v', left);
+        if (auto v = verb.view(); v && lookup(*v, ranges)) add_weights(*verb_value, pieces, scores);
     }
-    return best;
+    return leader(scores, pieces.count);
 }
 
 std::string_view ContextModel::piece(std::string_view candidates, std::size_t rank) noexcept {

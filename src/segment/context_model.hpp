@@ -61,9 +61,18 @@ public:
     // pipeline rather than on every token: its V value, and the candidates
     // it chooses among (those that resolution gives the one-character token
     // when the user dictionary does not hold it), already split.
+    static constexpr std::string_view kKinds = "BLRPN";
+    static constexpr std::uint32_t kNoKey = 0xFFFFFFFF;
     struct Scored {
         char32_t code;
         std::optional<std::string_view> verb_value;
+        // The spreads of its P, N and V features (its S key): how far one
+        // such feature can move two candidates apart; nothing when unknown.
+        std::optional<std::array<std::int64_t, 3>> spreads;
+        // With the file's trie index: where its walk stands after the kind
+        // byte and the character, for the kinds of kKinds (kNoKey when no
+        // key starts so), so that a lookup walks only the context.
+        std::optional<std::array<std::uint32_t, 5>> states;
         std::optional<std::string_view> candidates;
         CandidateList list;
     };
@@ -121,7 +130,7 @@ private:
           scored_(std::move(scored)) {}
     static bool has(const Bits& bits, std::string_view token) noexcept;
     std::size_t score(std::string_view token, const Neighbours& around, const CandidateList& candidates,
-                      bool has_verb, std::optional<std::string_view> verb_value, PrefixRanges* ranges) const noexcept;
+                      const Scored* scored, PrefixRanges* ranges) const noexcept;
 
     MappedDict table_;
     std::int64_t bias_;

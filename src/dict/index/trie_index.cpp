@@ -143,20 +143,25 @@ std::optional<TrieIndex::Match> TrieIndex::longest_prefix(std::string_view text,
     return best;
 }
 
-std::optional<std::uint64_t> TrieIndex::find(std::string_view key) const noexcept {
-    if (!valid()) return std::nullopt;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(key.data());
-    std::uint32_t state = 0;
-    for (std::size_t pos = 0; pos < key.size();) {
+std::optional<std::uint32_t> TrieIndex::walk(std::uint32_t state, std::string_view bytes) const noexcept {
+    if (!valid() || state >= unit_count_) return std::nullopt;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (std::size_t pos = 0; pos < bytes.size();) {
         char32_t cp;
-        const std::size_t size = decode(bytes + pos, key.size() - pos, cp);
+        const std::size_t size = decode(p + pos, bytes.size() - pos, cp);
         if (size == 0) return std::nullopt;
         const auto next = step(state, cp);
         if (!next) return std::nullopt;
         state = *next;
         pos += size;
     }
-    return entry_at(state);
+    return state;
+}
+
+std::optional<std::uint64_t> TrieIndex::find_from(std::uint32_t state, std::string_view rest) const noexcept {
+    const auto end = walk(state, rest);
+    if (!end) return std::nullopt;
+    return entry_at(*end);
 }
 
 }  // namespace merrow

@@ -52,7 +52,15 @@ public:
     std::optional<Match> longest_prefix(std::string_view text, std::size_t max_chars) const noexcept;
 
     // Entry index of the key `key`, as MappedDict::find gives it.
-    std::optional<std::uint64_t> find(std::string_view key) const noexcept;
+    std::optional<std::uint64_t> find(std::string_view key) const noexcept { return find_from(kRoot, key); }
+
+    // Where a walk stands after some of a key's characters, so that keys
+    // sharing those are looked up from there: `walk` gives it for the
+    // characters of `bytes` from `state` (nothing when no key continues so),
+    // `find_from` the entry of the key made of that prefix and `rest`.
+    static constexpr std::uint32_t kRoot = 0;
+    std::optional<std::uint32_t> walk(std::uint32_t state, std::string_view bytes) const noexcept;
+    std::optional<std::uint64_t> find_from(std::uint32_t state, std::string_view rest) const noexcept;
 
 private:
     std::uint32_t id_of(char32_t cp) const noexcept;

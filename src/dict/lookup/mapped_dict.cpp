@@ -203,6 +203,15 @@ std::optional<std::uint64_t> MappedDict::find(std::string_view key, PrefixRanges
     return search(key, ranges);
 }
 
+std::optional<std::uint64_t> MappedDict::find_after(std::uint32_t state, std::string_view key,
+                                                    std::size_t prefix_bytes) const noexcept {
+    if (prefix_bytes > key.size()) return std::nullopt;
+    const auto entry = index_.find_from(state, key.substr(prefix_bytes));
+    if (!entry) return std::nullopt;
+    if (key_is(*entry, key)) return entry;
+    return search(key, nullptr);
+}
+
 std::optional<std::uint64_t> MappedDict::search(std::string_view key, PrefixRanges* ranges) const noexcept {
     const std::size_t from = key.empty() ? 0 : utf8::char_length(key, 0);
     // A one-character key is searched for once per conversion at most (its

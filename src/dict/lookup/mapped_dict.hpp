@@ -55,6 +55,16 @@ public:
 
     // Index of the entry whose key is exactly `key`; memo as for get().
     std::optional<std::uint64_t> find(std::string_view key, PrefixRanges* ranges = nullptr) const noexcept;
+    // With the trie index, many keys that share their first characters are
+    // looked up from where the walk stands after those: index_state() gives
+    // that place for `prefix` (nothing without an index, or when no key
+    // starts with it), find_after() the entry of `key`, whose first
+    // `prefix_bytes` bytes are that prefix, as find() gives it.
+    std::optional<std::uint32_t> index_state(std::string_view prefix) const noexcept {
+        return index_.walk(TrieIndex::kRoot, prefix);
+    }
+    std::optional<std::uint64_t> find_after(std::uint32_t state, std::string_view key,
+                                            std::size_t prefix_bytes) const noexcept;
     // Value of entry `index` (an index find() or longest_prefix() returned),
     // with the checks of get().
     std::optional<std::string_view> value_at(std::uint64_t index) const noexcept;
