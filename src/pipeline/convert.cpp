@@ -4,7 +4,6 @@
 #include "pipeline/convert.hpp"
 
 #include "normalizer/tokenize.hpp"
-#include "pipeline/context_memo.hpp"
 #include "pipeline/record_stream.hpp"
 #include "pipeline/token_memo.hpp"
 #include "pipeline/token_window.hpp"
@@ -26,13 +25,14 @@ Label classify_lang(std::string_view token) noexcept {
 
 namespace {
 
-// The context model's decision for a one-character token: the rank that
-// wins and, when it is not 0, that candidate's reading. The model lists the
+// The reading the context model moves first for a one-character token;
+// nothing when rank 0 keeps its place. The model lists the
 // characters it scores with their candidates (resolve_token's choice among
 // the word files and char_candidates.bin), found when the pipeline was
 // loaded; a reading from the user dictionary is never reordered.
-ContextMemo::Decision context_decision(const Pipeline& p, const TokenRef& t, const Neighbours& around) noexcept {
-    if (!p.user_dict().empty() && p.user_dict().get(t.text)) return {0, nullptr, 0};
+std::optional<std::string_view> context_reading(const Pipeline& p, const TokenRef& t,
+                                                const Neighbours& around) noexcept {
+    if (!p.user_dict().empty() && p.user_dict().get(t.text)) return std::nullopt;
     const ContextModel& model = *p.context();
     std::size_t rank = 0;
     std::optional<std::string_view> candidates;
@@ -43,9 +43,8 @@ ContextMemo::Decision context_decision(const Pipeline& p, const TokenRef& t, con
         candidates = one_char_candidates(p.tables(), t);
         if (candidates) rank = model.choose(t.text, around, *candidates, t.ranges);
     }
-    if (rank == 0) return {0, nullptr, 0};
-    std::string_view reading = ContextModel::piece(*candidates, rank);
-    return {rank, reading.data(), reading.size()};
+    if (rank == 0) return std::nullopt;
+    return ContextModel::piece(*candidates, rank);
 }
 
 }  // namespace
@@ -58,9 +57,7 @@ std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* rang
     bool first = true;
     // `around` is given for the tokens the model reads. Where it moves a
     // candidate first, the reading depends on the neighbours and is not
-    // memoised as the token's; the decision is, for its context.
-    std::optional<ContextMemo> decisions;
-    if (p.context() != nullptr) decisions.emplace(text.size());
+    // memoised as the token's.
     auto piece = [&](const TokenRef& t, const Neighbours* around) {
         if (!first) out.push_back(' ');
         first = false;
@@ -69,15 +66,8 @@ std::string convert(const Pipeline& p, std::string_view text, PrefixRanges* rang
             return;
         }
         if (around != nullptr) {
-            const ContextMemo::Decision* decided = decisions->find(t.text, *around);
-            ContextMemo::Decision fresh;
-            if (decided == nullptr) {
-                fresh = context_decision(p, t, *around);
-                decisions->remember(t.text, *around, fresh);
-                decided = &fresh;
-            }
-            if (decided->rank != 0) {
-                out.append(decided->reading());
+            if (auto reading = context_reading(p, t, *around)) {
+                out.append(*reading);
                 return;
             }
         }

@@ -9,7 +9,6 @@
 #include <string_view>
 
 #include "normalizer/tokenize.hpp"
-#include "pipeline/context_memo.hpp"
 #include "pipeline/convert.hpp"
 #include "pipeline/pipeline.hpp"
 #include "pipeline/record.hpp"
@@ -32,10 +31,7 @@ void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_
     std::size_t count = 0;
     const ContextModel* model = p.context();
     // `around` is given for the tokens the model reads. Such a token depends
-    // on its neighbours, so it is never copied from an earlier one; the
-    // model's decision is remembered for its context.
-    std::optional<ContextMemo> decisions;
-    if (model != nullptr) decisions.emplace(text_size);
+    // on its neighbours, so it is never copied from an earlier one.
     auto record = [&](const TokenRef& t, const Neighbours* around) {
         const bool in_context = around != nullptr;
         if (t.han && !in_context) {
@@ -56,18 +52,14 @@ void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_
             record.key = view.char_key;
         }
         if (in_context && view.is_list) {
-            const ContextMemo::Decision* decided = decisions->find(t.text, *around);
             std::size_t rank;
-            if (decided != nullptr) {
-                rank = decided->rank;
-            } else if (const ContextModel::Scored* scored = model->scored(t.text);
-                       scored != nullptr && scored->candidates && scored->candidates->data() == view.value.data() &&
-                       scored->candidates->size() == view.value.size()) {
+            if (const ContextModel::Scored* scored = model->scored(t.text);
+                scored != nullptr && scored->candidates && scored->candidates->data() == view.value.data() &&
+                scored->candidates->size() == view.value.size()) {
                 rank = model->choose(*scored, t.text, *around, scored->list, t.ranges);  // split once, at loading
             } else {
                 rank = model->choose(t.text, *around, view.value, t.ranges);
             }
-            if (decided == nullptr) decisions->remember(t.text, *around, {rank, nullptr, 0});
             if (rank != 0) {
                 reordered.clear();
                 ContextModel::promote(reordered, view.value, rank);

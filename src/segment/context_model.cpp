@@ -123,8 +123,16 @@ void add_weights(std::string_view value, const CandidateList& candidates, Scores
         // what the pair holds, read in one pass.
         if (candidates.distinct && at < candidates.count) {
             const std::string_view expected = candidates.items[at];
-            if (std::size_t(end - p) > expected.size() && p[expected.size()] == ' ' &&
-                std::memcmp(p, expected.data(), expected.size()) == 0) {
+            bool named;
+            if (end - p >= 8 && candidates.with_space_mask[at] != 0) {
+                std::uint64_t word;
+                std::memcpy(&word, p, 8);
+                named = (word & candidates.with_space_mask[at]) == candidates.with_space[at];
+            } else {
+                named = std::size_t(end - p) > expected.size() && p[expected.size()] == ' ' &&
+                        std::memcmp(p, expected.data(), expected.size()) == 0;
+            }
+            if (named) {
                 const char* q = p + expected.size() + 1;
                 if (auto weight = read_weight(q, end)) {
                     weights[at] = *weight;
@@ -218,6 +226,15 @@ CandidateList::CandidateList(std::string_view value) noexcept {
         for (std::size_t k = 0; k < j; ++k) {
             if (packed[j] == packed[k] && items[j] == items[k]) distinct = false;
         }
+    }
+    for (std::size_t j = 0; j < count; ++j) {
+        if (items[j].size() > 7) continue;
+        unsigned char bytes[8] = {}, mask[8] = {};
+        std::memcpy(bytes, items[j].data(), items[j].size());
+        bytes[items[j].size()] = ' ';
+        std::memset(mask, 0xFF, items[j].size() + 1);
+        std::memcpy(&with_space[j], bytes, 8);
+        std::memcpy(&with_space_mask[j], mask, 8);
     }
 }
 

@@ -44,6 +44,10 @@ struct CandidateList {
     std::size_t count = 0;
     // No reading is listed twice: a weight's reading then names one item.
     bool distinct = true;
+    // Each reading of up to seven bytes followed by a space, as eight bytes
+    // loaded from a value compare to it under its mask (0 for longer ones).
+    std::array<std::uint64_t, kMaxCandidates> with_space{};
+    std::array<std::uint64_t, kMaxCandidates> with_space_mask{};
 
     CandidateList() noexcept = default;
     explicit CandidateList(std::string_view value) noexcept;
