@@ -104,7 +104,7 @@ def test_detailed_and_plain_agree_on_bundled_data(pipeline):
 
 def test_bundled_context_model_is_well_formed(tables):
     # char_context.bin (tools/context_model.py): a bias, the sorted set of
-    # scored characters, verb keys with empty values, and feature keys of
+    # scored characters, verb keys with empty values, their spreads, and feature keys of
     # those characters whose weights name only candidates of their
     # character, as integers, within the key size a resolver's buffer holds.
     model = cjyp.read(os.path.join(merrow.DATA_DIR, "char_context.bin"))
@@ -117,6 +117,9 @@ def test_bundled_context_model_is_well_formed(tables):
         if key[0] in "#v":
             assert key in ("#bias", "#chars") or value == "", key
             continue
+        if key[0] == "S":  # the spreads of a scored character's P, N and V features
+            assert key[1:] in scored and re.fullmatch(r"([PNV] [0-9]+)?(\|[PNV] [0-9]+)*", value), key
+            continue
         assert key[0] in "LRBPNV" and key[1] in scored, key
         candidates = tables["char_candidates"][key[1]].split("|")
         pieces = [piece.rpartition(" ") for piece in value.split("|")]
@@ -124,3 +127,4 @@ def test_bundled_context_model_is_well_formed(tables):
         assert all(re.fullmatch(r"-?[0-9]+", w) for _, _, w in pieces), key
         features += 1
     assert features > 1000
+    assert {key[1:] for key in model if key[0] == "S"} == set(scored)

@@ -218,6 +218,42 @@ def test_malformed_weights_leave_the_other_features(pipelines):
     assert readings(p, "搵到")[1] == ("到", "dou2", "context")
 
 
+SCORED = dict(MODEL, **{cm.CHARS_KEY: "下到會行"})
+SPREAD_TEXTS = ["搵唔下", "搵唔下佢", "會議題", "開會", "開會議題", "搵到", "到", "搵行", "下佢"]
+
+
+@pytest.mark.parametrize("index", [False, True], ids=["searched", "trie"])
+@pytest.mark.parametrize(
+    "spreads",
+    [
+        cm.spreads(SCORED),  # as the trainer writes them
+        {"S下": "P 90000|N 90000|V 90000", "S會": "P 90000|N 90000|V 90000"},  # looser than they are
+        {},  # none: every lookup is made
+        {"S下": "P -900", "S會": "N 600|V"},  # malformed: every lookup is made
+        {"S下": "P 900|", "S會": "X 600", "S到": "P  5"},
+    ],
+    ids=["trained", "loose", "none", "malformed", "malformed-2"],
+)
+def test_spreads_leave_every_decision_as_it_is(pipelines, index, spreads):
+    model = dict(SCORED, **spreads)
+    p, plain = pipelines(model, index=index)
+    reference = cm.ContextModel(model)
+    for text in SPREAD_TEXTS:
+        records = reference.apply(plain.convert_candidates(text))
+        assert p.convert_candidates(text) == records
+        assert p.convert(text) == " ".join(r[1][0] for r in records)
+    # P (搵唔下), N (會議題) and V (開會) features decide here.
+    assert [readings(p, t)[-1][1] for t in ("搵唔下", "開會")] == ["haa5", "wui2"]
+    assert readings(p, "會議題")[0][1] == "wui2"
+
+
+def test_a_spread_the_file_gives_is_trusted(pipelines):
+    # An S key that says P cannot move 下's candidates apart: after L, R and
+    # B the leader is ahead, so P is not looked up.
+    p, _ = pipelines(dict(SCORED, **{"S下": "P 0"}), index=True)
+    assert readings(p, "搵唔下")[1] == ("下", "haa6", "unknown")
+
+
 @pytest.fixture(scope="module")
 def bundled_without_model(tmp_path_factory):
     path = tmp_path_factory.mktemp("bundled") / "data"
@@ -238,7 +274,7 @@ def test_bundled_model_is_loaded(bundled_without_model):
 
 @pytest.mark.parametrize("per_text", [1, 50], ids=["utterances", "documents"])
 def test_hkcancor_development_half_agrees_with_the_reference_applier(bundled_without_model, per_text):
-    # Documents are long enough for the per-text memos, the model's included.
+    # Documents are long enough for the per-text memos.
     pytest.importorskip("pycantonese")
     import _merrow
     import dev_sets

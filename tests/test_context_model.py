@@ -174,6 +174,40 @@ def test_prune_keeps_only_characters_some_context_can_change(lists, kept):
     assert ("v搵" in pruned) == any(k.startswith("V") for k in pruned)
 
 
+def test_prune_drops_the_characters_held_out_folds_did_not_help():
+    lists = {"到": [("dou3", "dou2")], "下": [("haa5", "haa6")]}
+    assert train.prune(PRUNE_TABLE, lists)[cm.CHARS_KEY] == "下到"
+    pruned = train.prune(PRUNE_TABLE, lists, helpful={"下", "會"})
+    assert pruned[cm.CHARS_KEY] == "下"
+    assert {k[1] for k in pruned if k[:1] in "LRBPNV"} == {"下"}
+
+
+def test_held_out_gains_count_fixes_less_breaks_per_character():
+    # 到 after 搵 is dou2 in every file: learnt from the other folds, the
+    # held-out ones are fixed. 會 is wui5 (rank 0) whatever comes before.
+    examples = [train.Example("到", ("dou3", "dou2"), 1, ("L到搵",), fold, True) for fold in range(train.FOLDS)]
+    examples += [train.Example("會", ("wui5", "wui2"), 0, ("L會搵",), fold, True) for fold in range(train.FOLDS)]
+    params = {"alpha": 0.5, "bias": 0.0, "dict_weight": 0.0, "min_count": 1}
+    gains = train.held_out_gains(examples, {}, {"到": ("dou3", "dou2"), "會": ("wui5", "wui2")}, params)
+    assert gains["到"] == train.FOLDS and gains["會"] == 0
+
+
+@pytest.mark.parametrize(
+    "table, expected",
+    [
+        # the 0 of a reading a value does not list counts; L, R and B have no spread
+        ({"#chars": "下", "P下搵唔": "haa5 900", "N下佢": "haa5 -200|haa6 100", "L下搵": "haa5 5000"},
+         {"S下": "P 900|N 300"}),
+        ({"#chars": "下會", "P下a": "haa5 100", "P下b": "haa5 -400|haa6 300", "V會": "wui2 50"},
+         {"S下": "P 700", "S會": "V 50"}),
+        ({"#chars": "到"}, {"S到": ""}),  # no P, N or V feature
+        ({"P下a": "haa5 100"}, {}),  # without #chars nothing is listed
+    ],
+)
+def test_spreads(table, expected):
+    assert cm.spreads(table) == expected
+
+
 @pytest.mark.parametrize("tokens, i", [(["搵", "到"], 1), (["去", "會"], 1), (["搵", "下"], 1), (["下"], 0),
                                        (["會"], 0), (["到"], 0)])
 def test_pruning_changes_no_decision(tokens, i):

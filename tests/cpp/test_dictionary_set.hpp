@@ -1,7 +1,8 @@
 // A small dictionary set for drivers and fuzz targets that need a whole
 // Pipeline: multi-character words (up to the ten-character limit), an empty
 // value, candidates with empty pieces, confidence and source labels, a
-// context model (every feature kind, empty readings, a malformed weight), and
+// context model (every feature kind, empty readings, a malformed weight,
+// spreads well-formed and not), and
 // a user dictionary with awkward keys (empty, too long, with a space).
 #pragma once
 
@@ -46,6 +47,7 @@ inline std::map<std::string, Table> dictionary_files() {
              {"#bias", "500"}, {"#chars", "一樂"}, {"L樂^", "ngok6 900"}, {"B樂我$", "ngok6 600|lok6 -50"},
              {"R樂行", "lok6 -700|ngok6 300"}, {"P樂香港", "ngok6 2000"}, {"N樂中國", "ngok6 1000"},
              {"V樂", "ngok6 800"}, {"v我", ""}, {"L一^", " 700| -1"}, {"R一$", "x 1y"}, {"B一樂$", "|"},
+             {"S樂", "P 2000|N 1000|V 800"}, {"S一", "P x|"},
          }},
     };
 }

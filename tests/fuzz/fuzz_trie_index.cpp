@@ -7,7 +7,7 @@
 // match ends on a character boundary of the text within max_chars
 // characters, every entry index is below the entry count, and
 // longest_prefix and find walk the same states, so find on the matched
-// prefix gives the matched entry. Probes: the table's keys when there is a
+// prefix gives the matched entry, and so does a walk resumed part way. Probes: the table's keys when there is a
 // table, fixed texts, and slices of the input itself.
 #include <cstring>
 #include <string>
@@ -39,6 +39,14 @@ void check_lookups(const TrieIndex& index, std::uint64_t count, std::string_view
         fuzz::require(index.find(text.substr(0, match->length)) == match->entry,
                       "find() disagrees with longest_prefix() on the matched prefix", text);
     }
+    // A walk resumed after any character boundary finds what find() finds;
+    // a state given from outside the trie walks nowhere.
+    for (std::size_t cut = 0; cut <= text.size(); cut += cut < text.size() ? utf8::char_length(text, cut) : 1) {
+        auto state = index.walk(TrieIndex::kRoot, text.substr(0, cut));
+        auto resumed = state ? index.find_from(*state, text.substr(cut)) : std::nullopt;
+        fuzz::require(resumed == found, "find_from() after a walk disagrees with find()", text);
+    }
+    fuzz::require(!index.walk(0xFFFFFFFEu, text), "a walk from a state past the units", text);
 }
 
 }  // namespace
