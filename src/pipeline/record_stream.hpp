@@ -30,11 +30,20 @@ void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_
     std::string reordered;  // candidates the context model put in another order
     std::size_t count = 0;
     const ContextModel* model = p.context();
-    // `around` is given for the tokens the model reads. Such a token depends
-    // on its neighbours, so it is never copied from an earlier one.
+    // `around` is given for the tokens the model reads. A character the model
+    // lists is decided before it is resolved, from the candidates found for
+    // it at loading (as convert() does): where rank 0 stays first, its record
+    // is the plain one, which an earlier record of the token may give. Any
+    // other token the model reads depends on its neighbours, and is never
+    // copied from an earlier one.
     auto record = [&](const TokenRef& t, const Neighbours* around) {
-        const bool in_context = around != nullptr;
-        if (t.han && !in_context) {
+        const ContextModel::Scored* listed = around != nullptr ? model->scored(t.text) : nullptr;
+        std::size_t rank = 0;
+        if (listed != nullptr && listed->candidates && (p.user_dict().empty() || !p.user_dict().get(t.text))) {
+            rank = model->choose(*listed, t.text, *around, listed->list, t.ranges);
+        }
+        const bool plain = around == nullptr || (listed != nullptr && rank == 0);
+        if (t.han && plain) {
             if (const std::uint64_t* seen = memo.find(t.text)) {
                 RecordRef repeat{t.text, Label::yue, {}, false, {}, {}, static_cast<std::size_t>(*seen)};
                 emit(static_cast<const RecordRef&>(repeat));
@@ -51,21 +60,18 @@ void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_
         } else {
             record.key = view.char_key;
         }
-        if (in_context && view.is_list) {
-            std::size_t rank;
-            if (const ContextModel::Scored* scored = model->scored(t.text);
-                scored != nullptr && scored->candidates && scored->candidates->data() == view.value.data() &&
-                scored->candidates->size() == view.value.size()) {
-                rank = model->choose(*scored, t.text, *around, scored->list, t.ranges);  // split once, at loading
-            } else {
-                rank = model->choose(t.text, *around, view.value, t.ranges);
-            }
-            if (rank != 0) {
-                reordered.clear();
-                ContextModel::promote(reordered, view.value, rank);
-                record.reading = reordered;
-                record.source = LabelText::of(Label::context);
-            }
+        std::string_view candidates = view.value;
+        if (listed != nullptr) {
+            if (rank != 0) candidates = *listed->candidates;
+        } else if (around != nullptr && view.is_list) {
+            rank = model->choose(t.text, *around, view.value, t.ranges);
+        }
+        if (rank != 0) {
+            reordered.clear();
+            ContextModel::promote(reordered, candidates, rank);
+            record.reading = reordered;
+            record.is_list = true;
+            record.source = LabelText::of(Label::context);
         }
         emit(static_cast<const RecordRef&>(record));
         ++count;

@@ -14,7 +14,10 @@
 // ties keep the lower rank. A neighbour that is a sentence or clause mark
 // (。，！？；、!?;) counts as the text's edge.
 // "#chars", when present, lists the only characters the model scores: the
-// trainer leaves out the features of every character no context can change.
+// trainer leaves out the features of every other character. "S<char>" gives
+// the spreads of a listed character's P, N and V features ("P 900|N 300"):
+// how far one such feature can move two candidates apart, so that those
+// lookups stop once they can no longer change the leader.
 #pragma once
 
 #include <array>
@@ -93,9 +96,8 @@ public:
     // The rank of the candidate that wins for the one-character `token`,
     // given the candidates value (readings joined by '|') and the
     // neighbours; 0 keeps the order. At most 7 lookups (5 when the B key is
-    // found), no allocation; with the conversion's memo of key ranges, a
-    // feature kind and character seen before in the text need no search
-    // over the whole table.
+    // found), no allocation; a file without a trie index is searched through
+    // the conversion's memo of key ranges.
     std::size_t choose(std::string_view token, const Neighbours& around, std::string_view candidates,
                        PrefixRanges* ranges = nullptr) const noexcept;
     // The same for a character the model lists, with its candidates split.
