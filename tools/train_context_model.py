@@ -316,7 +316,8 @@ def prune(table: Dict[str, str], candidate_lists: Mapping[str, Sequence[Sequence
         if key[:1] in FEATURE_KINDS and len(key) > 1:
             by_char[key[1]][key[0]].append(cm.parse_weights(value))
     kept = {ch for ch, kinds in by_char.items()
-            if (helpful is None or ch in helpful) and any(can_change(kinds, cs, bias) for cs in candidate_lists.get(ch, ()))}
+            if (helpful is None or ch in helpful)
+            and any(can_change(kinds, cs, bias) for cs in candidate_lists.get(ch, ()))}
     out = {k: v for k, v in table.items() if not (k[:1] in FEATURE_KINDS and len(k) > 1 and k[1] not in kept)}
     out[cm.CHARS_KEY] = "".join(sorted(kept))
     if not any(k.startswith("V") for k in out):
