@@ -224,6 +224,31 @@ def test_a_b_key_found_stands_for_l_and_r(pipelines, index, text, reading):
     assert p.convert_candidates(text) == cm.ContextModel(model).apply(plain.convert_candidates(text))
 
 
+@pytest.mark.parametrize(
+    "value",
+    [
+        "dou2 600",  # some readings left out, in the candidates' order
+        "dou6 700|dou2 600",  # out of order
+        "dou2 300|dou2 600",  # listed twice: the last weight counts
+        "dou3 -1|dou6 2|dou2 3",
+        "dou2 60",  # the last pair shorter than eight bytes
+        "dou2  600",  # two spaces: the reading is "dou2 ", no candidate
+        "dou2 +600|dou3 -0",
+    ],
+)
+@pytest.mark.parametrize("long_readings", [False, True], ids=["short", "long"])
+def test_weights_name_any_of_the_candidates(pipelines, value, long_readings):
+    tables, model = TABLES, {"#bias": "500", "L到搵": value}
+    if long_readings:  # readings longer than seven bytes are compared in full
+        rename = {"dou2": "dou2-long", "dou6": "dou6-longer"}
+        tables = dict(TABLES, char_candidates=dict(TABLES["char_candidates"], 到="dou3|dou2-long|dou6-longer"))
+        for short, long in rename.items():
+            value = value.replace(short + " ", long + " ")
+        model = {"#bias": "500", "L到搵": value}
+    p, plain = pipelines(model, tables=tables)
+    assert p.convert_candidates("搵到") == cm.ContextModel(model).apply(plain.convert_candidates("搵到"))
+
+
 def test_malformed_weights_leave_the_other_features(pipelines):
     p, _ = pipelines({"L到搵": "dou2 1x", "R到$": "dou2 10"})
     assert readings(p, "搵到")[1] == ("到", "dou2", "context")

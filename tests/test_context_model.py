@@ -182,6 +182,36 @@ def test_prune_drops_the_characters_held_out_folds_did_not_help():
     assert {k[1] for k in pruned if k[:1] in "LRBPNV"} == {"下"}
 
 
+COMPACT_LISTS = {"到": [("dou3", "dou2", "dou6")], "下": [("haa6", "haa5"), ("haa5", "haa6", "haa1")]}
+
+
+@pytest.mark.parametrize(
+    "value, compacted",
+    [
+        ("dou3 -400|dou2 1250|dou6 -400", "dou2 1650"),  # the most common weight is taken off
+        ("dou3 7|dou2 7|dou6 7", ""),
+        ("dou3 1|dou2 2|dou6 3", "dou2 1|dou6 2"),  # ties: the lowest of the most common
+        ("dou3 5|dou2 9", "dou3 5|dou2 9"),  # dou6 is not named: kept as it is
+    ],
+)
+def test_compact_takes_a_constant_off_values_that_name_every_candidate(value, compacted):
+    assert train.compact({"L到搵": value}, COMPACT_LISTS)["L到搵"] == compacted
+
+
+@pytest.mark.parametrize(
+    "tokens, i, candidates",
+    [(["搵", "到"], 1, ("dou3", "dou2", "dou6")), (["到", "佢"], 0, ("dou3", "dou2", "dou6")),
+     (["搵", "到", "佢"], 1, ("dou3", "dou2", "dou6")), (["搵", "下"], 1, ("haa6", "haa5")),
+     (["下", "佢"], 0, ("haa5", "haa6", "haa1")), (["搵", "下", "佢"], 1, ("haa5", "haa6", "haa1"))],
+)
+def test_compacting_changes_no_decision(tokens, i, candidates):
+    table = {cm.BIAS_KEY: "300", "L到搵": "dou3 -400|dou2 250|dou6 -400", "R到佢": "dou3 0|dou2 -50|dou6 380",
+             "B到搵佢": "dou3 -20|dou2 200|dou6 180", "L下搵": "haa6 10|haa5 400|haa1 10",
+             "R下佢": "haa6 -300|haa5 -300|haa1 -300", "B下搵佢": "haa5 150|haa6 -150"}
+    full, compacted = cm.ContextModel(table), cm.ContextModel(train.compact(table, COMPACT_LISTS))
+    assert full.choose(tokens, i, candidates) == compacted.choose(tokens, i, candidates)
+
+
 def test_held_out_gains_count_fixes_less_breaks_per_character():
     # 到 after 搵 is dou2 in every file: learnt from the other folds, the
     # held-out ones are fixed. 會 is wui5 (rank 0) whatever comes before.

@@ -350,6 +350,27 @@ def fold_into_both(table: Dict[str, str]) -> Dict[str, str]:
     return out
 
 
+def compact(table: Dict[str, str], candidate_lists: Mapping[str, Sequence[Sequence[str]]]) -> Dict[str, str]:
+    """The table with each feature value that names every candidate of its
+    character shortened: its most common weight is taken from all of its
+    weights and the readings left at 0 are not listed. A feature adds the
+    same amount to every candidate's score then as before, less a constant,
+    so no decision changes; most values name one or two readings instead of
+    all of them, and are read faster."""
+    out = dict(table)
+    for key, value in table.items():
+        if key[:1] not in FEATURE_KINDS or len(key) < 2 or not value:
+            continue
+        weights = cm.parse_weights(value)
+        readings = {r for cs in candidate_lists.get(key[1], ()) for r in cs}
+        if not readings or not readings <= set(weights):
+            continue  # a candidate it does not list counts 0: taking a constant off would move it
+        counts = collections.Counter(weights.values())
+        common = min(counts, key=lambda w: (-counts[w], w))
+        out[key] = cm.format_weights({r: w - common for r, w in weights.items() if w != common})
+    return out
+
+
 def main(argv=None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--data-dir", default=DEFAULT_DATA,
@@ -405,7 +426,7 @@ def main(argv=None) -> int:
     helpful = {ch for ch, gain in gains.items() if gain > 0}
     print(f"held-out gain per character: {len(helpful)} of {len(gains)} characters scored fix more than they "
           f"break (together {sum(gains[ch] for ch in helpful):+d}, all {sum(gains.values()):+d})")
-    table = fold_into_both(prune(table, lists, helpful))
+    table = compact(fold_into_both(prune(table, lists, helpful)), lists)
     table.update(cm.spreads(table))
     cjyp.write(out, table, index=True)  # the engine walks its trie instead of bisecting
     os.chmod(out, 0o644)

@@ -116,26 +116,27 @@ void add_weights(std::string_view value, const CandidateList& candidates, Scores
     Scores weights{};
     const char* p = value.data();
     const char* const end = p + value.size();
-    for (std::size_t at = 0;; ++at) {
+    // The trainer lists readings in the candidates' order (leaving out those
+    // weighted 0): the pair names one of the candidates after the last one
+    // named, recognised by its bytes and a space under a mask, and its digits
+    // follow directly.
+    std::size_t next = 0;
+    for (;;) {
         const char* const start = p;
-        // The trainer lists readings in the candidates' order: the piece at
-        // the same place, then a space and the weight, is nearly always
-        // what the pair holds, read in one pass.
-        if (candidates.distinct && at < candidates.count) {
-            const std::string_view expected = candidates.items[at];
-            bool named;
-            if (end - p >= 8 && candidates.with_space_mask[at] != 0) {
-                std::uint64_t word;
-                std::memcpy(&word, p, 8);
-                named = (word & candidates.with_space_mask[at]) == candidates.with_space[at];
-            } else {
-                named = std::size_t(end - p) > expected.size() && p[expected.size()] == ' ' &&
-                        std::memcmp(p, expected.data(), expected.size()) == 0;
-            }
-            if (named) {
-                const char* q = p + expected.size() + 1;
+        if (candidates.distinct && end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            std::size_t at = next;
+            auto names = [&](std::size_t j) {
+                return candidates.with_space_mask[j] != 0 &&
+                       (word & candidates.with_space_mask[j]) == candidates.with_space[j];
+            };
+            while (at < candidates.count && !names(at)) ++at;
+            if (at < candidates.count) {
+                const char* q = p + candidates.items[at].size() + 1;
                 if (auto weight = read_weight(q, end)) {
                     weights[at] = *weight;
+                    next = at + 1;
                     p = q;
                     if (p == end) break;
                     ++p;
