@@ -224,14 +224,21 @@ def choose(e: Example, weights: Mapping[str, Optional[Dict[str, float]]], bias: 
     return best
 
 
-def cross_validate(examples: List[Example], dict_counts: Counts, candidates, log=print):
-    """Net characters fixed on held-out folds, for every point of GRID."""
+def held_out_folds(examples: List[Example]) -> List[Tuple[List[Example], Counts, Counts]]:
+    """Each fold's examples, with the feature and character counts of all the
+    other folds to learn from."""
     feats_all, chars_all = count(examples)
     folds = []
     for f in range(FOLDS):
         held = [e for e in examples if e.fold == f]
         feats_f, chars_f = count(held)
         folds.append((held, subtract(feats_all, feats_f), subtract(chars_all, chars_f)))
+    return folds
+
+
+def cross_validate(examples: List[Example], dict_counts: Counts, candidates, log=print):
+    """Net characters fixed on held-out folds, for every point of GRID."""
+    folds = held_out_folds(examples)
     results = []
     for alpha, dict_weight, min_count in itertools.product(GRID["alpha"], GRID["dict_weight"], GRID["min_count"]):
         per_bias = collections.Counter()
@@ -253,13 +260,9 @@ def cross_validate(examples: List[Example], dict_counts: Counts, candidates, log
 def held_out_gains(examples: List[Example], dict_counts: Counts, candidates, params) -> Dict[str, int]:
     """Net characters fixed on held-out folds with `params`, per character:
     what scoring that character adds, learnt without the fold it is scored on."""
-    feats_all, chars_all = count(examples)
     gains: Dict[str, int] = collections.Counter()
-    for f in range(FOLDS):
-        held = [e for e in examples if e.fold == f]
-        feats_f, chars_f = count(held)
-        w = Weights(subtract(feats_all, feats_f), subtract(chars_all, chars_f), dict_counts, candidates,
-                    params["alpha"], params["dict_weight"], params["min_count"])
+    for held, feats, chars in held_out_folds(examples):
+        w = Weights(feats, chars, dict_counts, candidates, params["alpha"], params["dict_weight"], params["min_count"])
         table = {k: w.of(k) for k in sorted({k for e in held for k in e.keys})}
         for e in held:
             gains[e.char] += (choose(e, table, params["bias"]) == e.gold) - (e.gold == 0)

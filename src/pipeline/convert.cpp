@@ -38,7 +38,7 @@ std::optional<std::string_view> context_reading(const Pipeline& p, const TokenRe
     std::optional<std::string_view> candidates;
     if (const ContextModel::Scored* scored = model.scored(t.text)) {
         candidates = scored->candidates;
-        if (candidates) rank = model.choose(*scored, t.text, around, scored->list, t.ranges);
+        if (candidates) rank = model.choose(*scored, t.text, around, t.ranges);
     } else {
         candidates = one_char_candidates(p.tables(), t);
         if (candidates) rank = model.choose(t.text, around, *candidates, t.ranges);

@@ -40,7 +40,7 @@ void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_
         const ContextModel::Scored* listed = around != nullptr ? model->scored(t.text) : nullptr;
         std::size_t rank = 0;
         if (listed != nullptr && listed->candidates && (p.user_dict().empty() || !p.user_dict().get(t.text))) {
-            rank = model->choose(*listed, t.text, *around, listed->list, t.ranges);
+            rank = model->choose(*listed, t.text, *around, t.ranges);
         }
         const bool plain = around == nullptr || (listed != nullptr && rank == 0);
         if (t.han && plain) {

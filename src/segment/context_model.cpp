@@ -15,23 +15,6 @@ namespace {
 constexpr std::int64_t kMaxWeight = std::int64_t(1) << 50;
 static_assert(999999999999999 < kMaxWeight, "fifteen digits need no check");
 
-// A signed decimal integer, the whole of `s`; nothing otherwise.
-std::optional<std::int64_t> parse_int(std::string_view s) noexcept {
-    bool negative = false;
-    if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
-        negative = s[0] == '-';
-        s.remove_prefix(1);
-    }
-    if (s.empty()) return std::nullopt;
-    std::int64_t v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return std::nullopt;
-        v = v * 10 + (c - '0');
-        if (v > kMaxWeight) return std::nullopt;
-    }
-    return negative ? -v : v;
-}
-
 // A key assembled in a fixed buffer; one that would not fit is never looked
 // up (the trainer writes no such key).
 class Key {
@@ -239,15 +222,9 @@ CandidateList::CandidateList(std::string_view value) noexcept {
     }
 }
 
-bool ContextModel::has(const Bits& bits, std::string_view token) noexcept {
-    std::size_t pos = 0;
-    const char32_t c = utf8::decode(token, pos);
-    return c / 64 < bits.size() && (bits[c / 64] >> (c % 64) & 1) != 0;
-}
-
 bool ContextModel::reads(std::string_view token) const noexcept {
     if (token.empty() || utf8::char_length(token, 0) != token.size()) return false;
-    return !chars_ || has(*chars_, token);
+    return !chars_ || scored(token) != nullptr;
 }
 
 std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
@@ -258,8 +235,9 @@ std::optional<ContextModel> ContextModel::open(std::string_view data_dir) {
     if (!table) return std::nullopt;
     std::int64_t bias = 0;
     if (auto value = table.value().get("#bias"); value && !value->empty()) {
-        auto parsed = parse_int(*value);
-        if (!parsed) return std::nullopt;
+        const char* p = value->data();
+        auto parsed = read_weight(p, p + value->size());
+        if (!parsed || p != value->data() + value->size()) return std::nullopt;
         bias = *parsed;
     }
     std::optional<Bits> chars;
@@ -332,8 +310,8 @@ std::size_t ContextModel::choose(std::string_view token, const Neighbours& aroun
 }
 
 std::size_t ContextModel::choose(const Scored& scored, std::string_view token, const Neighbours& around,
-                                 const CandidateList& candidates, PrefixRanges* ranges) const noexcept {
-    return score(token, around, candidates, &scored, ranges);
+                                 PrefixRanges* ranges) const noexcept {
+    return score(token, around, scored.list, &scored, ranges);
 }
 
 // `scored`: what was found at opening for the token's character (its V

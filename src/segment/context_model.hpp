@@ -100,9 +100,10 @@ public:
     // the conversion's memo of key ranges.
     std::size_t choose(std::string_view token, const Neighbours& around, std::string_view candidates,
                        PrefixRanges* ranges = nullptr) const noexcept;
-    // The same for a character the model lists, with its candidates split.
+    // The same for a character the model lists, among its candidates found
+    // at loading (scored.candidates, which must be set).
     std::size_t choose(const Scored& scored, std::string_view token, const Neighbours& around,
-                       const CandidateList& candidates, PrefixRanges* ranges = nullptr) const noexcept;
+                       PrefixRanges* ranges = nullptr) const noexcept;
 
     // The entry of a character the file lists in "#chars"; nullptr for any
     // other token, and for every token of a file without "#chars".
@@ -134,7 +135,6 @@ private:
           chars_(std::move(chars)),
           ranks_(std::move(ranks)),
           scored_(std::move(scored)) {}
-    static bool has(const Bits& bits, std::string_view token) noexcept;
     std::size_t score(std::string_view token, const Neighbours& around, const CandidateList& candidates,
                       const Scored* scored, PrefixRanges* ranges) const noexcept;
 
