@@ -241,3 +241,31 @@ def test_only_the_required_tables(make_pipeline):
         ("國", ["gwok3"], "yue", "certain", "unknown"),
         ("丁", ["丁"], "yue", "certain", "unresolved"),
     ]
+
+
+# Texts that reach every step above, alone and in one text.
+REPEATED_TEXTS = ["香港", "中文", "中", "國", "人", "香", "丁", "國人香港中丁", "人國"]
+
+
+@pytest.mark.parametrize("method", ["convert_detailed", "convert_candidates"])
+@pytest.mark.parametrize("user", [{}, {"國": "U", "人國": "V"}])
+@pytest.mark.parametrize(
+    "tables",
+    [FULL, dict(FULL, word={}), dict(FULL, char_candidates={}, word_candidates={"中": "x|y"})],
+    ids=["full", "no-word-entries", "other-candidates"],
+)
+def test_a_pipeline_gives_a_token_the_same_records_every_time_it_meets_it(method, user, tables, make_pipeline):
+    """A pipeline remembers what the tables answered for the tokens it has
+    converted; what it gives for them later must be what a fresh pipeline
+    gives, in any order, in single calls and in batches, and for each
+    pipeline its own answer even when another pipeline holds other tables."""
+    first = {t: getattr(make_pipeline(user_dict=user, **tables), method)(t) for t in REPEATED_TEXTS}
+    p = make_pipeline(user_dict=user, **tables)
+    other_tables = dict(tables, char={"國": "Q"}, char_candidates={})
+    other = make_pipeline(user_dict=user, **other_tables)
+    other_first = {t: getattr(make_pipeline(user_dict=user, **other_tables), method)(t) for t in REPEATED_TEXTS}
+    for texts in (REPEATED_TEXTS, REPEATED_TEXTS[::-1], REPEATED_TEXTS):
+        for t in texts:
+            assert getattr(p, method)(t) == first[t], t
+            assert getattr(other, method)(t) == other_first[t], t
+        assert getattr(p, method + "_batch")(texts) == [first[t] for t in texts]

@@ -1,6 +1,7 @@
 // The conversion engine's state: the loaded dictionary set, the user
 // dictionary and the punctuation switch. Immutable once loaded, and read by
-// any number of threads without locks.
+// any number of threads without locks (the resolution memo, which grows as
+// tokens are met, is written by atomic stores of whole slots).
 #pragma once
 
 #include <string>
@@ -10,6 +11,7 @@
 #include "common/result.hpp"
 #include "dict/dictionary_set.hpp"
 #include "segment/context_model.hpp"
+#include "segment/resolution_memo.hpp"
 #include "user_dict/user_dict.hpp"
 
 namespace merrow {
@@ -28,6 +30,8 @@ public:
     bool punc_norm() const noexcept { return punc_norm_; }
     // The context model, or nullptr when the data directory has none.
     const ContextModel* context() const noexcept { return context_ ? &*context_ : nullptr; }
+    // What resolve_token found for the tokens converted so far.
+    const ResolutionMemo& resolution_memo() const noexcept { return memo_; }
 
     // Whether `value`, a reading of `token`, is a view into this pipeline's
     // tables or user dictionary: one that keeps its address and bytes for as
@@ -41,12 +45,14 @@ private:
         : tables_(std::move(tables)),
           context_(std::move(context)),
           user_dict_(std::move(user_dict)),
-          punc_norm_(punc_norm) {}
+          punc_norm_(punc_norm),
+          memo_(tables_.word.entry_count()) {}
 
     DictionarySet tables_;
     std::optional<ContextModel> context_;
     UserDict user_dict_;
     bool punc_norm_;
+    ResolutionMemo memo_;
 };
 
 // The token list of `text` under this pipeline's switch and dictionaries.

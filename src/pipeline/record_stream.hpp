@@ -52,7 +52,7 @@ void for_each_record_in(const Pipeline& p, std::string_view expanded, std::size_
             }
             memo.remember(t.text, count);
         }
-        resolve_token(p.tables(), p.user_dict(), t, view);
+        resolve_token(p.tables(), p.user_dict(), t, view, &p.resolution_memo());
         RecordRef record{t.text,          t.han ? Label::yue : classify_lang(t.text), view.value, view.is_list,
                          view.confidence, view.source,                          RecordRef::kNoEarlier};
         if (t.word_entry) {

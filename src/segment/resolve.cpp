@@ -1,5 +1,7 @@
 #include "segment/resolve.hpp"
 
+#include <cstdint>
+
 #include "segment/plain_reading.hpp"
 #include "text/utf8.hpp"
 
@@ -66,7 +68,90 @@ std::optional<std::string_view> one_char_candidates(const DictionarySet& tables,
     return std::nullopt;
 }
 
-void resolve_token(const DictionarySet& tables, const UserDict& user_dict, const TokenRef& ref, Resolution& out) {
+namespace {
+
+using Found = ResolutionMemo::Found;
+using Kind = ResolutionMemo::Kind;
+
+// What the tables answer for a Han token the user dictionary does not hold,
+// and where: kind none when the answer is the character-by-character
+// reading, which is computed, not found.
+Kind resolve_in_tables(const DictionarySet& tables, const UserDict& user_dict, const TokenRef& ref,
+                       Resolution& out, std::uint64_t& entry) {
+    std::string_view token = ref.text;
+    if (auto hit = find_value(ptr(tables.word_candidates), ref)) {
+        out.value = hit->value;
+        out.is_list = true;
+        out.confidence = label(tables.word_candidates_confidence, ref, hit->entry, Label::tied);
+        out.source = label(tables.word_source, ref, ref.word_entry, Label::unknown);
+        entry = hit->entry;
+        return Kind::word_candidates;
+    }
+    if (ref.word_entry) {
+        if (auto reading = tables.word.value_at(*ref.word_entry)) {
+            out.value = *reading;
+            out.source = label(tables.word_source, ref, ref.word_entry, Label::unknown);
+            entry = *ref.word_entry;
+            return Kind::word;
+        }
+    }
+    if (is_one_char(token)) {
+        if (auto hit = find_value(ptr(tables.char_candidates), ref)) {
+            out.value = hit->value;
+            out.is_list = true;
+            out.char_key = key_in(*tables.char_candidates, *hit);
+            out.confidence = label(tables.char_candidates_confidence, ref, hit->entry, Label::tied);
+            out.source = label(tables.char_source, ref, std::nullopt, Label::unknown);
+            entry = hit->entry;
+            return Kind::char_candidates;
+        }
+        if (auto hit = find_value(&tables.character, ref)) {
+            out.value = hit->value;
+            out.char_key = key_in(tables.character, *hit);
+            out.source = label(tables.char_source, ref, hit->entry, Label::unknown);
+            entry = hit->entry;
+            return Kind::character;
+        }
+    }
+    out.computed.clear();
+    plain_reading(out.computed, ref, tables.word, tables.character, user_dict);
+    out.value = out.computed;
+    out.source = LabelText::of(out.computed == token ? Label::unresolved : Label::char_fallback);
+    return Kind::none;
+}
+
+const MappedDict* table_of(const DictionarySet& tables, Kind kind) noexcept {
+    switch (kind) {
+        case Kind::word_candidates: return ptr(tables.word_candidates);
+        case Kind::word: return &tables.word;
+        case Kind::char_candidates: return ptr(tables.char_candidates);
+        case Kind::character: return &tables.character;
+        case Kind::none: break;
+    }
+    return nullptr;
+}
+
+// The resolution a memo slot describes, read from the entry it names; false
+// (out untouched but for its value) when that entry no longer reads.
+bool recall(const DictionarySet& tables, const Found& found, Resolution& out) noexcept {
+    const MappedDict* table = table_of(tables, found.kind);
+    if (table == nullptr) return false;
+    auto value = table->value_at(found.entry);
+    if (!value) return false;
+    out.value = *value;
+    out.is_list = found.kind == Kind::word_candidates || found.kind == Kind::char_candidates;
+    if (found.kind == Kind::char_candidates || found.kind == Kind::character) {
+        out.char_key = table->key_of(found.entry).value_or(std::string_view());
+    }
+    out.confidence = LabelText::of(found.confidence);
+    out.source = LabelText::of(found.source);
+    return true;
+}
+
+}  // namespace
+
+void resolve_token(const DictionarySet& tables, const UserDict& user_dict, const TokenRef& ref, Resolution& out,
+                   const ResolutionMemo* memo) {
     std::string_view token = ref.text;
     out.is_list = false;
     out.char_key = {};
@@ -83,40 +168,30 @@ void resolve_token(const DictionarySet& tables, const UserDict& user_dict, const
             return;
         }
     }
-    if (auto hit = find_value(ptr(tables.word_candidates), ref)) {
-        out.value = hit->value;
-        out.is_list = true;
-        out.confidence = label(tables.word_candidates_confidence, ref, hit->entry, Label::tied);
-        out.source = label(tables.word_source, ref, ref.word_entry, Label::unknown);
+    // A token is memoised by its word entry, or as one character that is no
+    // word; the tables' answer for it depends on nothing else.
+    char32_t c = 0;
+    if (memo != nullptr && !ref.word_entry && is_one_char(token)) {
+        std::size_t pos = 0;
+        c = utf8::decode(token, pos);
+    }
+    if (memo != nullptr) {
+        const auto known = ref.word_entry ? memo->for_word(*ref.word_entry) : memo->for_char(c);
+        if (known && recall(tables, *known, out)) return;
+    }
+    std::uint64_t entry = 0;
+    const Kind kind = resolve_in_tables(tables, user_dict, ref, out, entry);
+    // Labels outside the standard set are text in a sidecar: not memoised.
+    if (memo == nullptr || kind == Kind::none || entry > UINT32_MAX || out.confidence.id == Label::other ||
+        out.source.id == Label::other) {
         return;
     }
+    const Found found{kind, static_cast<std::uint32_t>(entry), out.confidence.id, out.source.id};
     if (ref.word_entry) {
-        if (auto reading = tables.word.value_at(*ref.word_entry)) {
-            out.value = *reading;
-            out.source = label(tables.word_source, ref, ref.word_entry, Label::unknown);
-            return;
-        }
+        memo->remember_word(*ref.word_entry, found);
+    } else if (c != 0) {
+        memo->remember_char(c, found);
     }
-    if (is_one_char(token)) {
-        if (auto hit = find_value(ptr(tables.char_candidates), ref)) {
-            out.value = hit->value;
-            out.is_list = true;
-            out.char_key = key_in(*tables.char_candidates, *hit);
-            out.confidence = label(tables.char_candidates_confidence, ref, hit->entry, Label::tied);
-            out.source = label(tables.char_source, ref, std::nullopt, Label::unknown);
-            return;
-        }
-        if (auto hit = find_value(&tables.character, ref)) {
-            out.value = hit->value;
-            out.char_key = key_in(tables.character, *hit);
-            out.source = label(tables.char_source, ref, hit->entry, Label::unknown);
-            return;
-        }
-    }
-    out.computed.clear();
-    plain_reading(out.computed, ref, tables.word, tables.character, user_dict);
-    out.value = out.computed;
-    out.source = LabelText::of(out.computed == token ? Label::unresolved : Label::char_fallback);
 }
 
 }  // namespace merrow

@@ -9,6 +9,7 @@
 
 #include "dict/dictionary_set.hpp"
 #include "segment/label.hpp"
+#include "segment/resolution_memo.hpp"
 #include "segment/segment.hpp"
 #include "user_dict/user_dict.hpp"
 
@@ -29,7 +30,10 @@ struct Resolution {
     std::string_view char_key;
 };
 
-void resolve_token(const DictionarySet& tables, const UserDict& user_dict, const TokenRef& token, Resolution& out);
+// With a memo, a token resolved before is read from the entry it names, and
+// a token resolved now is remembered there.
+void resolve_token(const DictionarySet& tables, const UserDict& user_dict, const TokenRef& token, Resolution& out,
+                   const ResolutionMemo* memo = nullptr);
 
 // The candidates value that resolve_token gives a one-character token the
 // user dictionary does not hold (from word_candidates.bin, or from

@@ -50,6 +50,8 @@ public:
     std::optional<std::string_view> get_hinted(std::string_view key, std::uint64_t hint,
                                                PrefixRanges* ranges = nullptr) const noexcept;
 
+    std::uint64_t entry_count() const noexcept { return entry_count_; }
+
     // Whether searches use the file's trie index (they then ignore memos).
     bool indexed() const noexcept { return index_.valid(); }
 
