@@ -5,14 +5,14 @@
 //
 // Each slot is one 64-bit word written and read atomically, so the batch
 // workers share the memo without locks: two threads that resolve the same
-// token store the same word. The slots are zeroed pages from calloc, so
-// only the pages of tokens met take memory.
+// token store the same word. The slots are an anonymous mapping of zero
+// pages, so only the pages of tokens met take memory, and all of it goes
+// back to the system with the pipeline.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 
 #include "segment/label.hpp"
@@ -33,24 +33,17 @@ public:
 
     // No memo: every lookup misses and nothing is stored.
     ResolutionMemo() noexcept = default;
-    explicit ResolutionMemo(std::uint64_t word_entries) noexcept
-        : word_slots_(word_entries),
-          slots_(static_cast<std::uint64_t*>(std::calloc(kCharSlots + word_entries, sizeof(std::uint64_t)))) {}
-    ResolutionMemo(ResolutionMemo&& other) noexcept : word_slots_(other.word_slots_), slots_(other.slots_) {
+    // Slots for a word table of `word_entries` entries; no memo when they
+    // cannot be mapped.
+    explicit ResolutionMemo(std::uint64_t word_entries) noexcept;
+    ResolutionMemo(ResolutionMemo&& other) noexcept
+        : word_slots_(other.word_slots_), slots_(other.slots_), bytes_(other.bytes_) {
         other.slots_ = nullptr;
     }
-    ResolutionMemo& operator=(ResolutionMemo&& other) noexcept {
-        if (this != &other) {
-            std::free(slots_);
-            word_slots_ = other.word_slots_;
-            slots_ = other.slots_;
-            other.slots_ = nullptr;
-        }
-        return *this;
-    }
+    ResolutionMemo& operator=(ResolutionMemo&& other) noexcept;
     ResolutionMemo(const ResolutionMemo&) = delete;
     ResolutionMemo& operator=(const ResolutionMemo&) = delete;
-    ~ResolutionMemo() { std::free(slots_); }
+    ~ResolutionMemo();
 
     std::optional<Found> for_word(std::uint64_t entry) const noexcept { return read(word_slot(entry)); }
     std::optional<Found> for_char(char32_t c) const noexcept { return read(char_slot(c)); }
@@ -89,6 +82,7 @@ private:
 
     std::uint64_t word_slots_ = 0;
     std::uint64_t* slots_ = nullptr;
+    std::size_t bytes_ = 0;
 };
 
 }  // namespace merrow
