@@ -47,8 +47,8 @@ Error forked_failure() {
 // One run() call. Guarded by the pool's mutex apart from `body` and `grain`,
 // which never change.
 struct Job {
-    Job(const Body& job_body, std::size_t job_grain, std::size_t n, bool report)
-        : body(&job_body), grain(job_grain), unfinished(n), report_done(report) {}
+    Job(const Body& job_body, std::size_t job_grain, std::size_t n, bool report, std::size_t worker_cap)
+        : body(&job_body), grain(job_grain), unfinished(n), report_done(report), max_workers(worker_cap) {}
 
     const Body* body;
     std::size_t grain;
@@ -62,6 +62,14 @@ struct Job {
     // `done` holds those it has not taken yet.
     bool report_done;
     std::vector<std::pair<std::size_t, std::size_t>> done;
+    // Workers running pieces of the job, and how many may: one fewer than
+    // the pool when the caller consumes finished ranges, since it works
+    // through them meanwhile and threads beyond the cores only take turns.
+    std::size_t workers = 0;
+    std::size_t max_workers;
+    // Whether `done` is not empty, read without the lock by the caller while
+    // it runs a piece: finished ranges come before its own conversions.
+    std::atomic<bool> has_done{false};
 };
 
 struct Range {
@@ -129,16 +137,21 @@ public:
         // one of them: the child must not touch the pool again.
         const pid_t owner = getpid();
         const std::size_t pieces = PIECES_PER_THREAD * size_;
-        Job job(body, (n + pieces - 1) / pieces, n, static_cast<bool>(on_done));
+        const bool report = static_cast<bool>(on_done);
+        Job job(body, (n + pieces - 1) / pieces, n, report, report && size_ > 1 ? size_ - 1 : size_);
         std::unique_lock lock(mutex_);
         queue_.push_back(Range{&job, 0, n});
         queue_changed();
         work_ready_.notify_one();
         // While some worker is not running a range (asleep, or still waking
         // up: after a pause that takes a while), the caller takes a range of
-        // its job itself, so the job starts at once. Otherwise it waits,
-        // consuming finished ranges when it is told of them.
-        auto can_help = [&] { return busy_ < size_ && !queue_.empty() && queue_.front().job == &job; };
+        // its job itself, so the job starts at once; so it does whenever it
+        // has no finished range to consume, when the job keeps a core for it.
+        // Otherwise it waits, consuming finished ranges when it is told of
+        // them.
+        auto can_help = [&] {
+            return (busy_ < size_ || job.max_workers < size_) && !queue_.empty() && queue_.front().job == &job;
+        };
         auto last_poll = Clock::now();
         for (;;) {
             const bool woken = job_done_.wait_for(lock, WorkerPool::POLL_INTERVAL, [&] {
@@ -158,6 +171,7 @@ public:
             }
             auto ready = std::move(job.done);
             job.done.clear();
+            job.has_done.store(false, std::memory_order_relaxed);
             lock.unlock();
             std::optional<std::string> failure;
             for (const auto& [begin, end] : ready) {
@@ -181,15 +195,18 @@ private:
     void work() {
         on_pool_thread = true;
         std::unique_lock lock(mutex_);
+        auto takeable = [&] {
+            return !queue_.empty() && queue_.front().job->workers < queue_.front().job->max_workers;
+        };
         for (;;) {
-            if (!stopping_ && queue_.empty()) {
+            if (!stopping_ && !takeable()) {
                 sleeping_.fetch_add(1, std::memory_order_relaxed);
-                work_ready_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+                work_ready_.wait(lock, [&] { return stopping_ || takeable(); });
                 sleeping_.fetch_sub(1, std::memory_order_relaxed);
             }
             if (stopping_) return;
             ++busy_;
-            run_front(lock, Clock::time_point::max());
+            run_front(lock, Clock::time_point::max(), true);
             --busy_;
         }
     }
@@ -198,7 +215,7 @@ private:
     // the right halves for idle workers) and runs the piece it keeps, until
     // `yield_at` at most. Called, and returns, with the lock held; runs the
     // piece without it.
-    void run_front(std::unique_lock<std::mutex>& lock, Clock::time_point yield_at) {
+    void run_front(std::unique_lock<std::mutex>& lock, Clock::time_point yield_at, bool worker = false) {
         Range range = queue_.front();
         queue_.pop_front();
         queue_changed();
@@ -208,16 +225,22 @@ private:
             return;
         }
         const std::size_t offered = split(range);
+        if (worker) ++job.workers;
         lock.unlock();
         for (std::size_t i = 0; i < offered; ++i) work_ready_.notify_one();
         auto failure = run_piece(range, yield_at);
         lock.lock();
+        // A worker waiting for a capped job may take its next range now.
+        if (worker && job.workers-- == job.max_workers) work_ready_.notify_one();
         if (failure && !job.abandoned) {
             job.failed = true;
             job.failure = std::move(*failure);
             abandon(job);
         }
-        if (!job.abandoned && job.report_done) job.done.emplace_back(range.begin, range.end);
+        if (!job.abandoned && job.report_done) {
+            job.done.emplace_back(range.begin, range.end);
+            job.has_done.store(true, std::memory_order_relaxed);
+        }
         finish(job, range.end - range.begin);
     }
 
@@ -232,12 +255,16 @@ private:
     std::optional<std::string> run_piece(Range& range, Clock::time_point yield_at) {
         const auto started = Clock::now();
         const bool may_yield = yield_at != Clock::time_point::max();
+        // The caller of a job whose finished ranges it consumes turns to them
+        // as soon as there are any.
+        const bool to_done = !on_pool_thread && range.job->report_done;
         for (std::size_t i = range.begin; i < range.end; ++i) {
             if (range.job->abandoned.load(std::memory_order_relaxed)) return std::nullopt;
             if (auto failure = run_leaf(*range.job->body, i, i + 1)) {
                 return failure;
             }
-            if (may_yield && i + 1 < range.end && Clock::now() >= yield_at) {
+            if (i + 1 < range.end && ((may_yield && Clock::now() >= yield_at) ||
+                                      (to_done && range.job->has_done.load(std::memory_order_relaxed)))) {
                 std::unique_lock lock(mutex_);
                 queue_.push_front(Range{range.job, i + 1, range.end});
                 queue_changed();
@@ -291,6 +318,7 @@ private:
     void abandon(Job& job) {
         job.abandoned.store(true, std::memory_order_relaxed);
         job.done.clear();
+        job.has_done.store(false, std::memory_order_relaxed);
         std::size_t dropped = 0;
         std::erase_if(queue_, [&](const Range& r) {
             if (r.job != &job) return false;

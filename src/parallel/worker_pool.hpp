@@ -48,8 +48,11 @@ public:
     // order they finish; every index is passed to it once, unless a body
     // throws (ranges abandoned then are never passed). So the caller can
     // consume the results of finished ranges while the rest are computed.
-    // An exception from on_done abandons the remaining ranges and is
-    // returned like a body's.
+    // Consuming takes the caller's core: at most size() - 1 workers (one,
+    // in a pool of one) run the job's subranges at once, and the caller runs
+    // subranges whenever no finished one waits, leaving its piece for the
+    // queue as soon as one does. An exception from on_done abandons the
+    // remaining ranges and is returned like a body's.
     std::optional<Error> run(std::size_t n, const Body& body, const Body& on_done) {
         return run(n, body, on_done, Poll());
     }

@@ -287,6 +287,46 @@ void test_on_done(WorkerPool& pool, const std::string& label) {
     check_coverage(pool, 5000, label + ": pool usable after on_done failed,");
 }
 
+// With on_done, the caller makes what the finished ranges need while the
+// workers convert the rest: a pool of n threads runs at most n - 1 bodies of
+// such a job at once on its own threads (more would only take turns with
+// the caller on n cores), and the caller runs bodies whenever nothing
+// finished is waiting for it.
+void test_on_done_leaves_a_core_to_the_caller() {
+    for (std::size_t threads : {std::size_t{2}, std::size_t{3}}) {
+        auto created = WorkerPool::create(threads);
+        check(created.ok(), "create(" + std::to_string(threads) + ")");
+        if (!created) return;
+        const auto caller = std::this_thread::get_id();
+        std::atomic<int> running{0}, most{0};
+        std::atomic<bool> caller_ran{false};
+        std::size_t consumed = 0;
+        const std::size_t n = 400;
+        auto error = created.value()->run(
+            n,
+            [&](std::size_t begin, std::size_t end) {
+                const bool on_caller = std::this_thread::get_id() == caller;
+                if (on_caller) {
+                    caller_ran = true;
+                } else {
+                    const int now = ++running;
+                    for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+                    }
+                }
+                const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(100) * (end - begin);
+                while (std::chrono::steady_clock::now() < until) {
+                }
+                if (!on_caller) --running;
+            },
+            [&](std::size_t begin, std::size_t end) { consumed += end - begin; });
+        const std::string where = "pool of " + std::to_string(threads) + " with on_done";
+        check(!error && consumed == n, where + ": every index is handed over");
+        check(most >= 1 && most <= static_cast<int>(threads) - 1,
+              where + ": at most one worker fewer than the pool at once (" + std::to_string(most) + ")");
+        check(caller_ran, where + ": the caller converts while nothing waits for it");
+    }
+}
+
 // keep_going: asked on the caller, often; once it says no, the rest of the
 // job is dropped soon and nothing is handed over any more.
 void test_keep_going(WorkerPool& pool, const std::string& label) {
@@ -497,6 +537,7 @@ void test_fork() {
 
 int main() {
     test_idle_worker_takes_right_half();
+    test_on_done_leaves_a_core_to_the_caller();
     test_uneven_work_is_shared();
     test_create_failure();
     test_global_pool();
