@@ -131,8 +131,8 @@ const MappedDict* table_of(const DictionarySet& tables, Kind kind) noexcept {
     return nullptr;
 }
 
-// The resolution a memo slot describes, read from the entry it names; false
-// (out untouched but for its value) when that entry no longer reads.
+// The resolution a memo slot describes, read from the entry it names; false,
+// with out untouched, when that entry does not read.
 bool recall(const DictionarySet& tables, const Found& found, Resolution& out) noexcept {
     const MappedDict* table = table_of(tables, found.kind);
     if (table == nullptr) return false;
@@ -175,21 +175,22 @@ void resolve_token(const DictionarySet& tables, const UserDict& user_dict, const
         std::size_t pos = 0;
         c = utf8::decode(token, pos);
     }
-    if (memo != nullptr) {
+    const bool memoised = memo != nullptr && (ref.word_entry || c != 0);
+    if (memoised) {
         const auto known = ref.word_entry ? memo->for_word(*ref.word_entry) : memo->for_char(c);
         if (known && recall(tables, *known, out)) return;
     }
     std::uint64_t entry = 0;
     const Kind kind = resolve_in_tables(tables, user_dict, ref, out, entry);
     // Labels outside the standard set are text in a sidecar: not memoised.
-    if (memo == nullptr || kind == Kind::none || entry > UINT32_MAX || out.confidence.id == Label::other ||
+    if (!memoised || kind == Kind::none || entry > UINT32_MAX || out.confidence.id == Label::other ||
         out.source.id == Label::other) {
         return;
     }
     const Found found{kind, static_cast<std::uint32_t>(entry), out.confidence.id, out.source.id};
     if (ref.word_entry) {
         memo->remember_word(*ref.word_entry, found);
-    } else if (c != 0) {
+    } else {
         memo->remember_char(c, found);
     }
 }
