@@ -149,9 +149,8 @@ public:
         // has no finished range to consume, when the job keeps a core for it.
         // Otherwise it waits, consuming finished ranges when it is told of
         // them.
-        auto can_help = [&] {
-            return (busy_ < size_ || job.max_workers < size_) && !queue_.empty() && queue_.front().job == &job;
-        };
+        auto own = [&](const Job& j) { return &j == &job; };
+        auto can_help = [&] { return (busy_ < size_ || job.max_workers < size_) && first_queued(own); };
         auto last_poll = Clock::now();
         for (;;) {
             const bool woken = job_done_.wait_for(lock, WorkerPool::POLL_INTERVAL, [&] {
@@ -195,9 +194,7 @@ private:
     void work() {
         on_pool_thread = true;
         std::unique_lock lock(mutex_);
-        auto takeable = [&] {
-            return !queue_.empty() && queue_.front().job->workers < queue_.front().job->max_workers;
-        };
+        auto takeable = [&] { return first_queued([](const Job& j) { return j.workers < j.max_workers; }); };
         for (;;) {
             if (!stopping_ && !takeable()) {
                 sleeping_.fetch_add(1, std::memory_order_relaxed);
@@ -209,6 +206,24 @@ private:
             run_front(lock, Clock::time_point::max(), true);
             --busy_;
         }
+    }
+
+    // Moves the oldest queued range whose job passes `wanted` to the front of
+    // the queue, for run_front(); false when there is none. Workers pass over
+    // the ranges of a job that has all the workers it may have; a caller
+    // takes only its own job's.
+    template <class Wanted>
+    bool first_queued(Wanted wanted) {
+        for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+            if (!wanted(*it->job)) continue;
+            if (it != queue_.begin()) {
+                const Range range = *it;
+                queue_.erase(it);
+                queue_.push_front(range);
+            }
+            return true;
+        }
+        return false;
     }
 
     // Takes the oldest range, halves it down to its job's grain (queueing

@@ -327,6 +327,69 @@ void test_on_done_leaves_a_core_to_the_caller() {
     }
 }
 
+// Two callers whose jobs may each have one worker fewer than the pool: a
+// worker with nothing of the oldest job it may take (that job has all the
+// workers it may have) takes a range of the other. Job A holds its caller
+// and its one worker in bodies that wait for the end; job B's caller waits
+// in its first body too, so only the second worker can run B's other ranges.
+void test_capped_jobs_share_the_workers() {
+    auto created = WorkerPool::create(2);
+    check(created.ok(), "create(2)");
+    if (!created) return;
+    WorkerPool& pool = *created.value();
+    std::mutex m;
+    std::condition_variable cv;
+    bool released = false, b_on_worker = false;
+    int a_on_caller = 0, a_on_worker = 0;
+    auto hold = [&](std::unique_lock<std::mutex>& lock) {
+        cv.wait_for(lock, std::chrono::seconds(10), [&] { return released; });
+    };
+    std::optional<merrow::Error> a_error, b_error;
+    std::thread a_caller([&] {
+        const auto self = std::this_thread::get_id();
+        a_error = pool.run(
+            8,
+            [&](std::size_t, std::size_t) {
+                std::unique_lock lock(m);
+                ++(std::this_thread::get_id() == self ? a_on_caller : a_on_worker);
+                cv.notify_all();
+                hold(lock);
+            },
+            [](std::size_t, std::size_t) {});
+    });
+    bool a_running;
+    {
+        std::unique_lock lock(m);
+        a_running = cv.wait_for(lock, std::chrono::seconds(10), [&] { return a_on_caller == 1 && a_on_worker == 1; });
+    }
+    std::thread b_caller([&] {
+        const auto self = std::this_thread::get_id();
+        b_error = pool.run(
+            8,
+            [&](std::size_t, std::size_t) {
+                std::unique_lock lock(m);
+                if (std::this_thread::get_id() != self) {
+                    b_on_worker = true;
+                    cv.notify_all();
+                    return;
+                }
+                hold(lock);
+            },
+            [](std::size_t, std::size_t) {});
+    });
+    bool served;
+    {
+        std::unique_lock lock(m);
+        served = cv.wait_for(lock, std::chrono::seconds(5), [&] { return b_on_worker; });
+        released = true;
+    }
+    cv.notify_all();
+    a_caller.join();
+    b_caller.join();
+    check(a_running, "job A's caller and one worker run its bodies");
+    check(!a_error && !b_error && served, "a worker passes over the capped job to serve the other");
+}
+
 // keep_going: asked on the caller, often; once it says no, the rest of the
 // job is dropped soon and nothing is handed over any more.
 void test_keep_going(WorkerPool& pool, const std::string& label) {
@@ -538,6 +601,7 @@ void test_fork() {
 int main() {
     test_idle_worker_takes_right_half();
     test_on_done_leaves_a_core_to_the_caller();
+    test_capped_jobs_share_the_workers();
     test_uneven_work_is_shared();
     test_create_failure();
     test_global_pool();
