@@ -37,7 +37,7 @@ public:
     // cannot be mapped.
     explicit ResolutionMemo(std::uint64_t word_entries) noexcept;
     ResolutionMemo(ResolutionMemo&& other) noexcept
-        : word_slots_(other.word_slots_), slots_(other.slots_), bytes_(other.bytes_) {
+        : word_slots_(other.word_slots_), slots_(other.slots_) {
         other.slots_ = nullptr;
     }
     ResolutionMemo& operator=(ResolutionMemo&& other) noexcept;
@@ -58,6 +58,8 @@ private:
     std::size_t char_slot(char32_t c) const noexcept {
         return c >= kFirstChar && c - kFirstChar < kCharSlots ? c - kFirstChar : kNoSlot;
     }
+    // Bytes of the mapping that holds the slots.
+    std::size_t mapped_bytes() const noexcept { return (kCharSlots + word_slots_) * sizeof(std::uint64_t); }
     std::size_t word_slot(std::uint64_t entry) const noexcept {
         return entry < word_slots_ ? kCharSlots + static_cast<std::size_t>(entry) : kNoSlot;
     }
@@ -82,7 +84,6 @@ private:
 
     std::uint64_t word_slots_ = 0;
     std::uint64_t* slots_ = nullptr;
-    std::size_t bytes_ = 0;
 };
 
 }  // namespace merrow
