@@ -24,9 +24,10 @@ def trailer_of(data):
 
 
 def walk(data, key):
-    """Entry index of `key` by the trie alone, or None (a reference reader)."""
+    """Entry index of `key` by the trie alone, or None (a reference reader,
+    which ignores the check bytes: they must agree with the units)."""
     start, header = trailer_of(data)
-    _, _, count, _, id_bytes, bi_off, bi_count, blocks_off, block_count, units_off, unit_count = header
+    _, _, count, _, id_bytes, bi_off, bi_count, blocks_off, block_count, units_off, unit_count, _, _ = header
     fmt = "<H" if id_bytes == 2 else "<I"
     state = 0
     for ch in key:
@@ -75,14 +76,16 @@ def test_bytes_are_deterministic_and_the_table_is_unchanged(table):
     assert cjyp_index.with_index(plain) == indexed
     assert cjyp_index.with_index(indexed) == indexed  # an old trailer is replaced
     assert indexed.startswith(plain)
-    start, (magic, version, count, pool_size, id_bytes, bi_off, _, blocks_off, _, units_off, unit_count) = trailer_of(
-        indexed
-    )
+    start, header = trailer_of(indexed)
+    magic, version, count, pool_size, id_bytes, bi_off, _, blocks_off, _, units_off, unit_count, cb_off, cb_count = header
     assert start == len(plain)
-    assert (magic, version, count, id_bytes) == (b"CJYX", 1, len(table), 2)
+    assert (magic, version, count, id_bytes) == (b"CJYX", 2, len(table), 2)
     assert pool_size == struct.unpack_from("<I", plain, 12)[0]
     assert all((start + offset) % 4 == 0 for offset in (bi_off, blocks_off, units_off))
-    assert len(indexed) == start + units_off + 12 * unit_count
+    assert (cb_off, cb_count) == (units_off + 12 * unit_count, unit_count)
+    assert len(indexed) == start + cb_off + cb_count
+    checks = struct.unpack_from(f"<{3 * unit_count}I", indexed, start + units_off)[1::3]
+    assert indexed[start + cb_off :] == bytes(check & 0xFF for check in checks)
 
 
 def test_more_characters_than_two_byte_ids_hold():
@@ -147,6 +150,23 @@ def test_the_engine_ignores_the_index_on_the_bundled_tables(tmp_path):
     plain = PyPipeline(data_dir=merrow.DATA_DIR)
     indexed = PyPipeline(data_dir=str(tmp_path))
     assert results(indexed, texts) == results(plain, texts)
+
+
+def as_version_1(data):
+    """The same table with its trailer read as the first version of the
+    index, which has no check bytes (they become unused bytes at its end)."""
+    start, _ = trailer_of(data)
+    return data[: start + 4] + struct.pack("<I", 1) + data[start + 8 :]
+
+
+def test_an_index_of_the_first_version_gives_the_same_results(tmp_path):
+    for name in cjyp.TABLE_NAMES:
+        with open(os.path.join(merrow.DATA_DIR, name + ".bin"), "rb") as f:
+            data = f.read()
+        assert trailer_of(data)[1][1] == 2
+        (tmp_path / (name + ".bin")).write_bytes(as_version_1(data))
+    texts = corpus_lines(300, seed=23)
+    assert results(PyPipeline(data_dir=str(tmp_path)), texts) == results(PyPipeline(data_dir=merrow.DATA_DIR), texts)
 
 
 def test_the_engine_ignores_the_index_on_every_table_of_a_set(make_data_dir, tmp_path):

@@ -10,7 +10,7 @@ Layout, all integers little-endian, offsets counted from the trailer's first
 byte (which is the first byte after the pool):
 
     0   4s  magic "CJYX"
-    4   u32 version (1)
+    4   u32 version (2)
     8   u32 entry_count of the table it was built for
     12  u32 pool_size of the table it was built for
     16  u32 id_bytes: width of a character id, 2 or 4
@@ -20,12 +20,18 @@ byte (which is the first byte after the pool):
     32  u32 block_count
     36  u32 units_offset: unit_count units of 12 bytes
     40  u32 unit_count
+    44  u32 check_bytes_offset: unit_count bytes
+    48  u32 check_bytes_count: unit_count again
 
 A unit is {base i32, check u32, entry u32}. State 0 is the root. The
 transition from state s on character id c leads to t = base[s] + c when
 0 <= t < unit_count and check[t] == s. entry[t] is the index of the table
 entry whose key ends at t, or 0xFFFFFFFF. The root's check and that of every
-unused unit is 0xFFFFFFFF, which no state number reaches.
+unused unit is 0xFFFFFFFF, which no state number reaches. Check byte u is
+the low byte of check[u]: a reader compares it first, so that a transition
+that does not exist is mostly told from a small array that stays in cache,
+without reading the unit. Version 1 trailers are the same without the last
+two header fields and the check bytes; the engine still reads them.
 """
 
 from __future__ import annotations
@@ -39,8 +45,8 @@ from typing import Dict, List, Sequence, Tuple
 from . import cjyp
 
 MAGIC = b"CJYX"
-VERSION = 1
-HEADER = struct.Struct("<4s10I")
+VERSION = 2
+HEADER = struct.Struct("<4s12I")
 BLOCK_BITS = 8
 BLOCK_SIZE = 1 << BLOCK_BITS
 NONE = 0xFFFFFFFF
@@ -203,12 +209,14 @@ def build_trailer(keys: Sequence[bytes], pool_size: int, start: int) -> bytes:
     block_index_offset = HEADER.size + padding
     blocks_offset = block_index_offset + 2 * len(block_index) + 2 * (len(block_index) % 2)
     units_offset = blocks_offset + id_bytes * len(blocks)
+    check_bytes_offset = units_offset + 12 * unit_count
+    check_bytes = bytes(check & 0xFF for check in units.check[:unit_count])
     header = HEADER.pack(
         MAGIC, VERSION, len(keys), pool_size, id_bytes, block_index_offset, len(block_index),
-        blocks_offset, len(block_numbers) + 1, units_offset, unit_count,
+        blocks_offset, len(block_numbers) + 1, units_offset, unit_count, check_bytes_offset, unit_count,
     )
     pieces = [header, bytes(padding), _u32_bytes(block_index), bytes(2 * (len(block_index) % 2))]
-    return b"".join(pieces + [_u32_bytes(blocks), _u32_bytes(packed)])
+    return b"".join(pieces + [_u32_bytes(blocks), _u32_bytes(packed), check_bytes])
 
 
 def with_index(table: bytes) -> bytes:

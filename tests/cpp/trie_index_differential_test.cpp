@@ -10,7 +10,9 @@
 // through the index) must agree with both. Then broken trailers: header
 // damage must leave the index invalid; damaged arrays must keep every result
 // within the text and the table; a stale index (a key changed after it was
-// built) must never make MappedDict report a key that is not there.
+// built) must never make MappedDict report a key that is not there. The
+// check bytes must be read, and a trailer of the first version (none) must
+// still serve.
 //
 //   trie_index_differential_test [FIXTURE_DIR]
 #include <algorithm>
@@ -263,7 +265,8 @@ void stale_index(const Table& t) {
 // The trailer's header fields, by byte offset.
 enum Field : std::size_t {
     kVersion = 4, kEntryCount = 8, kPoolSize = 12, kIdBytes = 16, kBlockIndexOffset = 20, kBlockIndexCount = 24,
-    kBlocksOffset = 28, kBlockCount = 32, kUnitsOffset = 36, kUnitCount = 40,
+    kBlocksOffset = 28, kBlockCount = 32, kUnitsOffset = 36, kUnitCount = 40, kCheckBytesOffset = 44,
+    kCheckBytesCount = 48,
 };
 
 bool valid_with(const Table& t, std::size_t field, std::uint32_t value) {
@@ -293,14 +296,14 @@ void damaged_trailers(const Table& t, std::mt19937& rng) {
     check(!TrieIndex(nullptr, 0, t.count, t.pool_size).valid(), p + ": no trailer");
     check(!TrieIndex(t.tail(), 0, t.count, t.pool_size).valid(), p + ": empty trailer");
     const unsigned char* tail = t.tail();
-    const std::uint64_t units_end = u32(tail + kUnitsOffset) + 12ull * u32(tail + kUnitCount);
+    const std::uint64_t arrays_end = u32(tail + kCheckBytesOffset) + std::uint64_t{u32(tail + kCheckBytesCount)};
     bool any_truncation_valid = false;
-    for (std::uint64_t length = 0; length < units_end; ++length) {
+    for (std::uint64_t length = 0; length < arrays_end; ++length) {
         std::vector<unsigned char> cut(tail, tail + length);  // exactly sized: ASan sees any overread
         any_truncation_valid |= TrieIndex(cut.data(), cut.size(), t.count, t.pool_size).valid();
     }
     check(!any_truncation_valid, p + ": every truncation invalid");
-    check(TrieIndex(tail, units_end, t.count, t.pool_size).valid(), p + ": valid up to its last array");
+    check(TrieIndex(tail, arrays_end, t.count, t.pool_size).valid(), p + ": valid up to its last array");
 
     auto tail_bytes = t.tail_copy();
     tail_bytes[3] = 'P';
@@ -313,7 +316,7 @@ void damaged_trailers(const Table& t, std::mt19937& rng) {
         std::uint32_t value;
         const char* what;
     } broken[] = {
-        {kVersion, 2, "version 2"}, {kVersion, 0, "version 0"},
+        {kVersion, 3, "version 3"}, {kVersion, 0, "version 0"},
         {kEntryCount, static_cast<std::uint32_t>(t.count + 1), "header entry count"},
         {kPoolSize, static_cast<std::uint32_t>(t.pool_size - 1), "header pool size"},
         {kIdBytes, 3, "id width 3"}, {kIdBytes, 0, "id width 0"}, {kIdBytes, 8, "id width 8"},
@@ -324,6 +327,10 @@ void damaged_trailers(const Table& t, std::mt19937& rng) {
         {kBlockCount, 0xFFFFFFFF, "block count huge"}, {kUnitsOffset, size - 11, "units past the end"},
         {kUnitsOffset, 0xFFFFFFFF, "units far out"}, {kUnitCount, 0, "no root"},
         {kUnitCount, 0xFFFFFFFF, "unit count huge"}, {kUnitCount, u32(tail + kUnitCount) + 1, "one unit too many"},
+        {kCheckBytesOffset, size - u32(tail + kUnitCount) + 1, "check bytes past the end"},
+        {kCheckBytesOffset, 0xFFFFFFFF, "check bytes far out"},
+        {kCheckBytesCount, u32(tail + kUnitCount) - 1, "a check byte short"},
+        {kCheckBytesCount, u32(tail + kUnitCount) + 1, "a check byte too many"},
     };
     for (const auto& b : broken) check(!valid_with(t, b.field, b.value), p + ": " + b.what);
 
@@ -362,7 +369,7 @@ void damaged_trailers(const Table& t, std::mt19937& rng) {
     }
     for (int trial = 0; trial < 300; ++trial) {
         auto flipped = t.tail_copy();
-        std::uniform_int_distribution<std::size_t> at(44, flipped.size() - 1);
+        std::uniform_int_distribution<std::size_t> at(TrieIndex::kHeaderSize, flipped.size() - 1);
         for (int n = 0; n < 1 + trial % 20; ++n) flipped[at(rng)] ^= static_cast<unsigned char>(1 + rng() % 255);
         check(lookups_bounded(flipped), p + ": random damage " + std::to_string(trial));
     }
@@ -381,12 +388,39 @@ void damaged_trailers(const Table& t, std::mt19937& rng) {
     put_u32(cycle.data() + units, static_cast<std::uint32_t>(-static_cast<std::int64_t>(id)));
     put_u32(cycle.data() + units + 4, 0);
     put_u32(cycle.data() + units + 8, 0);
+    cycle[u32(tail + kCheckBytesOffset)] = 0;
     TrieIndex looped(cycle.data(), cycle.size(), t.count, t.pool_size);
     std::string repeated;
     for (int i = 0; i < 1000; ++i) repeated += first;
     auto match = looped.longest_prefix(repeated, 10);
     check(match && match->length == 10 * first.size() && match->entry == 0, p + ": a cycle ends at max_chars");
     check(looped.find(repeated) == std::optional<std::uint64_t>(0), p + ": a cycle ends with the key");
+}
+
+// The check bytes are read: with each one changed, no step is taken, so only
+// an empty key is found; the same trailer read as version 1, which has no
+// check bytes, still finds every key, and so does the sound one so read.
+void check_bytes(const Table& t) {
+    const std::string& p = t.path;
+    auto as_version_1 = [](std::vector<unsigned char> tail) {
+        put_u32(tail.data() + kVersion, 1);
+        return tail;
+    };
+    auto finds_every_key = [&](const std::vector<unsigned char>& tail) {
+        TrieIndex index(tail.data(), tail.size(), t.count, t.pool_size);
+        bool all = index.valid();
+        for (std::size_t i = 0; i < t.keys.size(); ++i) all = all && index.find(t.keys[i]) == i;
+        return all;
+    };
+    check(finds_every_key(as_version_1(t.tail_copy())), p + ": read as version 1");
+    auto flipped = t.tail_copy();
+    const std::uint64_t at = u32(flipped.data() + kCheckBytesOffset), n = u32(flipped.data() + kCheckBytesCount);
+    for (std::uint64_t i = 0; i < n; ++i) flipped[at + i] ^= 0xFF;
+    TrieIndex index(flipped.data(), flipped.size(), t.count, t.pool_size);
+    bool stepped = false;
+    for (const auto& key : t.keys) stepped |= !key.empty() && (index.find(key) || index.longest_prefix(key, 10));
+    check(index.valid() && !stepped, p + ": changed check bytes stop every step");
+    check(finds_every_key(as_version_1(flipped)), p + ": version 1 ignores the check bytes");
 }
 
 }  // namespace
@@ -411,6 +445,7 @@ int main(int argc, char** argv) {
         if (!bundled && path.find("wide") == std::string::npos && t.tail_size() < 40000) {
             damaged_trailers(t, rng);
             stale_index(t);
+            check_bytes(t);
         }
     }
     return merrow::testing::report();

@@ -6,7 +6,8 @@ namespace merrow {
 namespace {
 
 constexpr unsigned char kMagic[4] = {'C', 'J', 'Y', 'X'};
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersionWithoutCheckBytes = 1;
+constexpr std::uint32_t kVersion = 2;
 constexpr unsigned kBlockBits = 8;
 constexpr std::uint64_t kUnitSize = 12;
 constexpr std::uint32_t kNone = 0xFFFFFFFF;
@@ -61,16 +62,19 @@ inline std::size_t decode(const unsigned char* p, std::size_t n, char32_t& cp) n
 
 TrieIndex::TrieIndex(const unsigned char* tail, std::size_t length, std::uint64_t entry_count,
                      std::uint64_t pool_size) noexcept {
-    if (tail == nullptr || length < kHeaderSize) return;
-    unsigned char header[kHeaderSize];
-    std::memcpy(header, tail, kHeaderSize);
+    if (tail == nullptr || length < kShortestHeaderSize) return;
+    unsigned char header[kHeaderSize] = {};
+    std::memcpy(header, tail, length < kHeaderSize ? length : kHeaderSize);
     *this = TrieIndex(header, tail, length, entry_count, pool_size);
 }
 
 TrieIndex::TrieIndex(const unsigned char (&header)[kHeaderSize], const unsigned char* tail, std::size_t length,
                      std::uint64_t entry_count, std::uint64_t pool_size) noexcept {
-    if (tail == nullptr || length < kHeaderSize || std::memcmp(header, kMagic, 4) != 0) return;
-    if (read_u32(header + 4) != kVersion) return;
+    if (tail == nullptr || length < kShortestHeaderSize || std::memcmp(header, kMagic, 4) != 0) return;
+    const std::uint32_t version = read_u32(header + 4);
+    if (version != kVersion && version != kVersionWithoutCheckBytes) return;
+    const bool has_check_bytes = version == kVersion;
+    if (has_check_bytes && length < kHeaderSize) return;
     if (read_u32(header + 8) != entry_count || read_u32(header + 12) != pool_size) return;
     const std::uint32_t id_bytes = read_u32(header + 16);
     const std::uint64_t block_index_offset = read_u32(header + 20);
@@ -79,19 +83,23 @@ TrieIndex::TrieIndex(const unsigned char (&header)[kHeaderSize], const unsigned 
     const std::uint64_t block_count = read_u32(header + 32);
     const std::uint64_t units_offset = read_u32(header + 36);
     const std::uint64_t unit_count = read_u32(header + 40);
+    const std::uint64_t check_bytes_offset = has_check_bytes ? read_u32(header + 44) : 0;
+    if (has_check_bytes && read_u32(header + 48) != unit_count) return;
     if (id_bytes != 2 && id_bytes != 4) return;
     // The root must exist, and no state may be numbered kNone, the check
     // value of the root and of unused units.
     if (unit_count == 0 || unit_count >= kNone) return;
     if (!fits(block_index_offset, 2 * block_index_count, length) ||
         !fits(blocks_offset, block_count * (std::uint64_t{1} << kBlockBits) * id_bytes, length) ||
-        !fits(units_offset, unit_count * kUnitSize, length)) {
+        !fits(units_offset, unit_count * kUnitSize, length) ||
+        (has_check_bytes && !fits(check_bytes_offset, unit_count, length))) {
         return;
     }
     block_index_ = tail + block_index_offset;
     block_index_count_ = static_cast<std::uint32_t>(block_index_count);
     blocks_ = tail + blocks_offset;
     units_ = tail + units_offset;
+    check_bytes_ = has_check_bytes ? tail + check_bytes_offset : nullptr;
     entry_count_ = entry_count;
     block_count_ = static_cast<std::uint32_t>(block_count);
     unit_count_ = static_cast<std::uint32_t>(unit_count);
@@ -113,6 +121,7 @@ inline std::optional<std::uint32_t> TrieIndex::step(std::uint32_t state, char32_
     const std::int64_t next = std::int64_t{base} + id;
     if (next < 0 || next >= unit_count_) return std::nullopt;
     const auto to = static_cast<std::uint32_t>(next);
+    if (check_bytes_ != nullptr && check_bytes_[to] != static_cast<unsigned char>(state)) return std::nullopt;
     if (read_u32(units_ + kUnitSize * to + 4) != state) return std::nullopt;
     return to;
 }

@@ -4,6 +4,12 @@
 // every prefix that is a key, where the table itself needs a search per
 // prefix.
 //
+// Version 2 adds the low byte of every unit's check in an array of its own:
+// a transition that does not exist is told there, a few hundred kilobytes
+// that stay in cache, without reading the unit it would lead to, which for
+// the word table is one cache miss per failed step of a walk. Version 1
+// trailers, without that array, are read as before.
+//
 // Opening checks the trailer's header and the bounds of its arrays against
 // the bytes given, in constant time; a missing, malformed or foreign trailer
 // (built for another entry count or pool size) leaves the index invalid, and
@@ -29,8 +35,10 @@ public:
         std::uint64_t entry;
     };
 
-    // Bytes of the trailer's header, which opening reads.
-    static constexpr std::size_t kHeaderSize = 44;
+    // Bytes of the trailer's header: at most kHeaderSize (version 2), at
+    // least kShortestHeaderSize (version 1). Opening reads the header alone.
+    static constexpr std::size_t kHeaderSize = 52;
+    static constexpr std::size_t kShortestHeaderSize = 44;
 
     // No index: valid() is false.
     TrieIndex() noexcept = default;
@@ -40,7 +48,8 @@ public:
     TrieIndex(const unsigned char* tail, std::size_t length, std::uint64_t entry_count,
               std::uint64_t pool_size) noexcept;
     // The same, with the trailer's first kHeaderSize bytes read into
-    // `header` beforehand, so that opening touches no page of the arrays.
+    // `header` beforehand (those past the trailer's end zero), so that
+    // opening touches no page of the arrays.
     TrieIndex(const unsigned char (&header)[kHeaderSize], const unsigned char* tail, std::size_t length,
               std::uint64_t entry_count, std::uint64_t pool_size) noexcept;
 
@@ -72,6 +81,7 @@ private:
     const unsigned char* block_index_ = nullptr;
     const unsigned char* blocks_ = nullptr;
     const unsigned char* units_ = nullptr;
+    const unsigned char* check_bytes_ = nullptr;  // one per unit; nullptr in version 1
     std::uint64_t entry_count_ = 0;
     std::uint32_t block_index_count_ = 0;
     std::uint32_t block_count_ = 0;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -93,9 +94,10 @@ Result<MappedDict> MappedDict::open(const std::string& path) {
     // The trailer's header too is read here, not through the mapping; a
     // trailer that cannot be read is no index, not an error.
     const std::uint64_t tail_start = kHeaderSize + kEntrySize * count + pool_size;
-    unsigned char trailer[TrieIndex::kHeaderSize];
-    const bool has_trailer = len - tail_start >= TrieIndex::kHeaderSize &&
-                             read_fully(fd, trailer, TrieIndex::kHeaderSize, tail_start);
+    unsigned char trailer[TrieIndex::kHeaderSize] = {};
+    const std::uint64_t trailer_header = std::min<std::uint64_t>(len - tail_start, TrieIndex::kHeaderSize);
+    const bool has_trailer = trailer_header >= TrieIndex::kShortestHeaderSize &&
+                             read_fully(fd, trailer, static_cast<std::size_t>(trailer_header), tail_start);
     void* address = mmap(nullptr, len, PROT_READ, MAP_PRIVATE, fd, 0);
     if (address == MAP_FAILED) return os_error(errno);
     // Lookups are binary searches or trie walks: reading ahead is waste.
