@@ -27,7 +27,21 @@ PyObject* reading_str(SharedStrs* shared, std::string_view reading) {
 }
 
 // The readings of a candidates value (readings joined by '|') as a new list.
+// With the pipeline's shared strs, a list value's strs come from one lookup.
 PyObject* reading_list(const RecordRef& r, SharedStrs* shared) {
+    if (shared != nullptr && r.is_list) {
+        PyObject* readings = shared->get_readings(r.reading);
+        if (readings == nullptr) return nullptr;
+        const Py_ssize_t n = PyTuple_Size(readings);
+        PyObject* list = PyList_New(n);
+        for (Py_ssize_t i = 0; list != nullptr && i < n; ++i) {
+            PyObject* item = PyTuple_GetItem(readings, i);
+            Py_IncRef(item);
+            PyList_SetItem(list, i, item);
+        }
+        Py_DecRef(readings);
+        return list;
+    }
     Py_ssize_t n = 1;
     if (r.is_list) {
         for (char c : r.reading) n += c == '|';

@@ -5,33 +5,74 @@
 
 namespace merrow::py {
 
-std::size_t SharedStrs::hash(const char* data, std::size_t size) noexcept {
+std::size_t SharedStrs::hash(const char* data, std::size_t size, Kind kind) noexcept {
     std::uint64_t h = reinterpret_cast<std::uintptr_t>(data) * 0x9E3779B97F4A7C15ull;
-    h ^= size * 0xC2B2AE3D27D4EB4Full;
+    h ^= (size * 2 + static_cast<std::uint64_t>(kind)) * 0xC2B2AE3D27D4EB4Full;
     return static_cast<std::size_t>(h ^ (h >> 29));
 }
 
-PyObject* SharedStrs::get(std::string_view value) {
-    if (slots_ != nullptr) {
-        for (std::size_t i = hash(value.data(), value.size()) & mask_;; i = (i + 1) & mask_) {
-            Slot& s = slots_[i];
-            if (s.str == nullptr) break;
-            if (s.data == value.data() && s.size == value.size()) {
-                Py_IncRef(s.str);
-                return s.str;
-            }
-        }
-    }
+SharedStrs::Slot* SharedStrs::find(std::string_view value, Kind kind) {
     // At most half full, so probes stay short and a free slot always exists.
     if ((used_ + 1) * 2 > mask_ + 1 && !grow()) return nullptr;
-    PyObject* str = PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size()));
-    if (str == nullptr) return nullptr;
-    std::size_t i = hash(value.data(), value.size()) & mask_;
-    while (slots_[i].str != nullptr) i = (i + 1) & mask_;
-    slots_[i] = Slot{value.data(), value.size(), str};
-    ++used_;
-    Py_IncRef(str);
-    return str;
+    for (std::size_t i = hash(value.data(), value.size(), kind) & mask_;; i = (i + 1) & mask_) {
+        Slot& s = slots_[i];
+        if (s.object == nullptr || (s.data == value.data() && s.size == value.size() && s.kind == kind)) return &s;
+    }
+}
+
+PyObject* SharedStrs::get(std::string_view value) {
+    if (value.size() > UINT32_MAX) return PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size()));
+    Slot* slot = find(value, Kind::str);
+    if (slot == nullptr) return nullptr;
+    if (slot->object == nullptr) {
+        PyObject* str = PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size()));
+        if (str == nullptr) return nullptr;
+        *slot = Slot{value.data(), static_cast<std::uint32_t>(value.size()), Kind::str, str};
+        ++used_;
+    }
+    Py_IncRef(slot->object);
+    return slot->object;
+}
+
+PyObject* SharedStrs::get_readings(std::string_view value) {
+    if (value.size() > UINT32_MAX) return make_readings(value);
+    Slot* slot = find(value, Kind::readings);
+    if (slot == nullptr) return nullptr;
+    if (slot->object == nullptr) {
+        // Made before the slot is filled: making it adds the readings' strs,
+        // which may grow the table and move the slot.
+        PyObject* readings = make_readings(value);
+        if (readings == nullptr) return nullptr;
+        slot = find(value, Kind::readings);
+        if (slot == nullptr) {
+            Py_DecRef(readings);
+            return nullptr;
+        }
+        *slot = Slot{value.data(), static_cast<std::uint32_t>(value.size()), Kind::readings, readings};
+        ++used_;
+    }
+    Py_IncRef(slot->object);
+    return slot->object;
+}
+
+PyObject* SharedStrs::make_readings(std::string_view value) {
+    Py_ssize_t n = 1;
+    for (char c : value) n += c == '|';
+    PyObject* tuple = PyTuple_New(n);
+    if (tuple == nullptr) return nullptr;
+    // Strs only: it can be in no cycle, and the collector need not see it.
+    PyObject_GC_UnTrack(tuple);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const std::size_t bar = value.find('|');
+        PyObject* str = get(value.substr(0, bar));
+        if (str == nullptr) {
+            Py_DecRef(tuple);
+            return nullptr;
+        }
+        PyTuple_SetItem(tuple, i, str);
+        value.remove_prefix(bar == std::string_view::npos ? value.size() : bar + 1);
+    }
+    return tuple;
 }
 
 bool SharedStrs::grow() {
@@ -43,9 +84,9 @@ bool SharedStrs::grow() {
     }
     std::memset(static_cast<void*>(fresh), 0, capacity * sizeof(Slot));
     for (std::size_t j = 0; slots_ != nullptr && j <= mask_; ++j) {
-        if (slots_[j].str == nullptr) continue;
-        std::size_t i = hash(slots_[j].data, slots_[j].size) & (capacity - 1);
-        while (fresh[i].str != nullptr) i = (i + 1) & (capacity - 1);
+        if (slots_[j].object == nullptr) continue;
+        std::size_t i = hash(slots_[j].data, slots_[j].size, slots_[j].kind) & (capacity - 1);
+        while (fresh[i].object != nullptr) i = (i + 1) & (capacity - 1);
         fresh[i] = slots_[j];
     }
     PyMem_Free(slots_);
@@ -60,7 +101,7 @@ void SharedStrs::clear() noexcept {
     std::size_t capacity = mask_ + 1;
     slots_ = nullptr;
     mask_ = used_ = 0;
-    for (std::size_t i = 0; i < capacity; ++i) Py_XDECREF(slots[i].str);
+    for (std::size_t i = 0; i < capacity; ++i) Py_XDECREF(slots[i].object);
     PyMem_Free(slots);
 }
 

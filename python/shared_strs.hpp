@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "limited_api.hpp"
@@ -14,8 +15,8 @@ namespace merrow::py {
 // the interpreter lock held. Its storage comes from PyMem_Malloc, so that
 // tracemalloc accounts for it along with the strs. It grows with the distinct
 // values and keys converted, so it is bounded by the tables' values (and
-// their '|'-separated pieces), the keys of word.bin and of the character
-// tables, and the user dictionary's readings.
+// their '|'-separated pieces, and a tuple per list value), the keys of
+// word.bin and of the character tables, and the user dictionary's readings.
 class SharedStrs {
 public:
     SharedStrs() = default;
@@ -28,18 +29,31 @@ public:
     // the interpreter's error set when it cannot be made.
     PyObject* get(std::string_view value);
 
+    // A new reference to a tuple of the strs of the '|'-separated readings
+    // of `value` (each the str get() gives for that reading), under the same
+    // terms: a list value met again is one lookup, not one per reading.
+    PyObject* get_readings(std::string_view value);
+
     // Releases every str and the storage.
     void clear() noexcept;
 
     std::size_t size() const noexcept { return used_; }
 
 private:
+    // What a slot holds for its bytes: their str, or the tuple of the strs
+    // of their readings.
+    enum class Kind : std::uint32_t { str, readings };
     struct Slot {
         const char* data;
-        std::size_t size;
-        PyObject* str;  // nullptr: the slot is free
+        std::uint32_t size;
+        Kind kind;
+        PyObject* object;  // nullptr: the slot is free
     };
-    static std::size_t hash(const char* data, std::size_t size) noexcept;
+    static std::size_t hash(const char* data, std::size_t size, Kind kind) noexcept;
+    // The slot of (value, kind): the one holding it, or the free one where
+    // it belongs; nullptr with the error set when the table cannot grow.
+    Slot* find(std::string_view value, Kind kind);
+    PyObject* make_readings(std::string_view value);
     bool grow();
 
     Slot* slots_ = nullptr;

@@ -58,10 +58,15 @@ def test_dictionary_readings_are_one_object_per_pipeline(data_dir, flavour, user
     assert not any(a is b for a, b in zip(readings(first), readings(second)))
 
 
-def test_detailed_first_reading_and_candidate_element_share_one_object(data_dir):
+@pytest.mark.parametrize("candidates_first", [False, True])
+def test_detailed_first_reading_and_candidate_element_share_one_object(data_dir, candidates_first):
     p = PyPipeline(data_dir=data_dir)
-    detailed = p.convert_detailed("行")
-    candidates = p.convert_candidates("行")
+    if candidates_first:
+        candidates = p.convert_candidates("行")
+        detailed = p.convert_detailed("行")
+    else:
+        detailed = p.convert_detailed("行")
+        candidates = p.convert_candidates("行")
     assert candidates[0][1] == ["hang4", "hong4", "hang6"]
     assert detailed[0][1] is candidates[0][1][0]
 
