@@ -32,13 +32,7 @@ PyObject* reading_list(const RecordRef& r, SharedStrs* shared) {
     if (shared != nullptr && r.is_list) {
         PyObject* readings = shared->get_readings(r.reading);
         if (readings == nullptr) return nullptr;
-        const Py_ssize_t n = PyTuple_Size(readings);
-        PyObject* list = PyList_New(n);
-        for (Py_ssize_t i = 0; list != nullptr && i < n; ++i) {
-            PyObject* item = PyTuple_GetItem(readings, i);
-            Py_IncRef(item);
-            PyList_SetItem(list, i, item);
-        }
+        PyObject* list = PySequence_List(readings);
         Py_DecRef(readings);
         return list;
     }
