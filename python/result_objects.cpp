@@ -33,7 +33,7 @@ PyObject* reading_list(const RecordRef& r, SharedStrs* shared) {
         PyObject* readings = shared->get_readings(r.reading);
         if (readings == nullptr) return nullptr;
         PyObject* list = PySequence_List(readings);
-        Py_DecRef(readings);
+        Py_DECREF(readings);
         return list;
     }
     Py_ssize_t n = 1;
@@ -47,7 +47,7 @@ PyObject* reading_list(const RecordRef& r, SharedStrs* shared) {
         std::size_t bar = r.is_list ? rest.find('|') : std::string_view::npos;
         PyObject* item = reading_str(shared, rest.substr(0, bar));
         if (item == nullptr) {
-            Py_DecRef(list);
+            Py_DECREF(list);
             return nullptr;
         }
         PyList_SetItem(list, i, item);
@@ -96,7 +96,7 @@ public:
                     item = PyList_GetSlice(item, 0, PyList_Size(item));
                     if (item == nullptr) return fail(tuple);
                 } else {
-                    Py_IncRef(item);
+                    Py_INCREF(item);
                 }
                 PyTuple_SetItem(tuple, i, item);
             }
@@ -117,7 +117,7 @@ public:
         }
         if (!as_list_) untrack(tuple);
         const int appended = PyList_Append(list_, tuple);
-        Py_DecRef(tuple);
+        Py_DECREF(tuple);
         if (appended < 0) fail(nullptr);
     }
 

@@ -30,7 +30,7 @@ PyObject* SharedStrs::get(std::string_view value) {
         *slot = Slot{value.data(), static_cast<std::uint32_t>(value.size()), Kind::str, str};
         ++used_;
     }
-    Py_IncRef(slot->object);
+    Py_INCREF(slot->object);
     return slot->object;
 }
 
@@ -45,13 +45,13 @@ PyObject* SharedStrs::get_readings(std::string_view value) {
         if (readings == nullptr) return nullptr;
         slot = find(value, Kind::readings);
         if (slot == nullptr) {
-            Py_DecRef(readings);
+            Py_DECREF(readings);
             return nullptr;
         }
         *slot = Slot{value.data(), static_cast<std::uint32_t>(value.size()), Kind::readings, readings};
         ++used_;
     }
-    Py_IncRef(slot->object);
+    Py_INCREF(slot->object);
     return slot->object;
 }
 
@@ -66,7 +66,7 @@ PyObject* SharedStrs::make_readings(std::string_view value) {
         const std::size_t bar = value.find('|');
         PyObject* str = get(value.substr(0, bar));
         if (str == nullptr) {
-            Py_DecRef(tuple);
+            Py_DECREF(tuple);
             return nullptr;
         }
         PyTuple_SetItem(tuple, i, str);
