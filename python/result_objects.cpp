@@ -82,43 +82,49 @@ public:
         if (list_ == nullptr) return;
         // A text of millions of tokens takes seconds: pending signal handlers
         // run now and then, and an exception they raise ends the list.
-        if (++added_ % kRecordsPerSignalCheck == 0 && check_signals() < 0) return fail(nullptr);
-        PyObject* tuple = PyTuple_New(5);
-        if (tuple == nullptr) return fail(nullptr);
-        // PyTuple_SetItem takes each new reference; a tuple left with empty
-        // slots on failure is released as it is.
-        if (r.earlier != RecordRef::kNoEarlier) {
-            PyObject* first = PyList_GetItem(list_, static_cast<Py_ssize_t>(r.earlier));
-            for (Py_ssize_t i = 0; i < 5; ++i) {
-                PyObject* item = first == nullptr ? nullptr : PyTuple_GetItem(first, i);
-                if (item == nullptr) return fail(tuple);
-                if (i == 1 && as_list_) {
-                    item = PyList_GetSlice(item, 0, PyList_Size(item));
-                    if (item == nullptr) return fail(tuple);
-                } else {
-                    Py_INCREF(item);
-                }
-                PyTuple_SetItem(tuple, i, item);
-            }
-        } else {
-            SharedStrs* shared = pipeline_.holds(r.token, r.reading) ? &shared_ : nullptr;
-            PyObject* items[5] = {};
-            // A token that is a key of the tables shares that key's str.
-            items[0] = r.key.empty() ? to_str(r.token) : shared_.get(r.key);
-            if (items[0] != nullptr)
-                items[1] = as_list_ ? reading_list(r, shared) : reading_str(shared, r.first_reading());
-            if (items[1] != nullptr) items[2] = label_str(LabelText::of(r.lang));
-            if (items[2] != nullptr) items[3] = label_str(r.confidence);
-            if (items[3] != nullptr) items[4] = label_str(r.source);
-            for (Py_ssize_t i = 0; i < 5; ++i) {
-                if (items[i] != nullptr) PyTuple_SetItem(tuple, i, items[i]);
-            }
-            if (items[4] == nullptr) return fail(tuple);
-        }
+        if (++added_ % kRecordsPerSignalCheck == 0 && check_signals() < 0) return fail();
+        // New references to the five fields; the tuple takes references of
+        // its own, and these go.
+        PyObject* items[5] = {};
+        const bool made = r.earlier != RecordRef::kNoEarlier ? copy_earlier(r.earlier, items) : make_items(r, items);
+        PyObject* tuple = made ? PyTuple_Pack(5, items[0], items[1], items[2], items[3], items[4]) : nullptr;
+        for (PyObject* item : items) Py_XDECREF(item);
+        if (tuple == nullptr) return fail();
         if (!as_list_) untrack(tuple);
         const int appended = PyList_Append(list_, tuple);
         Py_DECREF(tuple);
-        if (appended < 0) fail(nullptr);
+        if (appended < 0) fail();
+    }
+
+    // The fields of the record at index `earlier` of the list, the list of
+    // readings copied; false with the error set on failure.
+    bool copy_earlier(std::size_t earlier, PyObject* (&items)[5]) {
+        PyObject* first = PyList_GetItem(list_, static_cast<Py_ssize_t>(earlier));
+        for (Py_ssize_t i = 0; i < 5; ++i) {
+            PyObject* item = first == nullptr ? nullptr : PyTuple_GetItem(first, i);
+            if (item == nullptr) return false;
+            if (i == 1 && as_list_) {
+                item = PyList_GetSlice(item, 0, PyList_Size(item));
+                if (item == nullptr) return false;
+            } else {
+                Py_INCREF(item);
+            }
+            items[i] = item;
+        }
+        return true;
+    }
+
+    // The fields of a record met first; false with the error set on failure.
+    bool make_items(const RecordRef& r, PyObject* (&items)[5]) {
+        SharedStrs* shared = pipeline_.holds(r.token, r.reading) ? &shared_ : nullptr;
+        // A token that is a key of the tables shares that key's str.
+        items[0] = r.key.empty() ? to_str(r.token) : shared_.get(r.key);
+        if (items[0] != nullptr)
+            items[1] = as_list_ ? reading_list(r, shared) : reading_str(shared, r.first_reading());
+        if (items[1] != nullptr) items[2] = label_str(LabelText::of(r.lang));
+        if (items[2] != nullptr) items[3] = label_str(r.confidence);
+        if (items[3] != nullptr) items[4] = label_str(r.source);
+        return items[4] != nullptr;
     }
 
     // The list, or nullptr with the error of the first failure set.
@@ -129,8 +135,7 @@ public:
     }
 
 private:
-    void fail(PyObject* tuple) {
-        Py_XDECREF(tuple);
+    void fail() {
         Py_XDECREF(list_);
         list_ = nullptr;
     }
