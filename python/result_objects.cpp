@@ -83,12 +83,27 @@ public:
         // A text of millions of tokens takes seconds: pending signal handlers
         // run now and then, and an exception they raise ends the list.
         if (++added_ % kRecordsPerSignalCheck == 0 && check_signals() < 0) return fail();
-        // New references to the five fields; the tuple takes references of
-        // its own, and these go.
+        // A tuple that will hold a list of readings is made before the list:
+        // the cycle collector walks new objects in the order they were made,
+        // and reaching the list through its tuple first spares it being set
+        // aside as unreachable and then taken back.
+        PyObject* tuple = nullptr;
+        if (as_list_ && (tuple = PyTuple_New(5)) == nullptr) return fail();
+        // New references to the five fields.
         PyObject* items[5] = {};
         const bool made = r.earlier != RecordRef::kNoEarlier ? copy_earlier(r.earlier, items) : make_items(r, items);
-        PyObject* tuple = made ? PyTuple_Pack(5, items[0], items[1], items[2], items[3], items[4]) : nullptr;
-        for (PyObject* item : items) Py_XDECREF(item);
+        if (tuple != nullptr) {
+            // PyTuple_SetItem takes each reference; a tuple left with empty
+            // slots on failure is released as it is.
+            for (Py_ssize_t i = 0; i < 5; ++i) {
+                if (items[i] != nullptr) PyTuple_SetItem(tuple, i, items[i]);
+            }
+            if (!made) Py_CLEAR(tuple);
+        } else {
+            // One call instead of five; the tuple takes references of its own.
+            if (made) tuple = PyTuple_Pack(5, items[0], items[1], items[2], items[3], items[4]);
+            for (PyObject* item : items) Py_XDECREF(item);
+        }
         if (tuple == nullptr) return fail();
         if (!as_list_) untrack(tuple);
         const int appended = PyList_Append(list_, tuple);
