@@ -26,6 +26,17 @@ PyObject* reading_str(SharedStrs* shared, std::string_view reading) {
     return shared != nullptr ? shared->get(reading) : to_str(reading);
 }
 
+// A new list of one item, whose reference it takes.
+PyObject* list_of(PyObject* item) {
+    PyObject* list = PyList_New(1);
+    if (list == nullptr) {
+        Py_DECREF(item);
+        return nullptr;
+    }
+    PyList_SetItem(list, 0, item);
+    return list;
+}
+
 // The readings of a candidates value (readings joined by '|') as a new list.
 // With the pipeline's shared strs, a list value's strs come from one lookup.
 PyObject* reading_list(const RecordRef& r, SharedStrs* shared) {
@@ -36,23 +47,19 @@ PyObject* reading_list(const RecordRef& r, SharedStrs* shared) {
         Py_DECREF(readings);
         return list;
     }
-    Py_ssize_t n = 1;
-    if (r.is_list) {
-        for (char c : r.reading) n += c == '|';
+    if (!r.is_list) {
+        PyObject* item = reading_str(shared, r.reading);
+        return item == nullptr ? nullptr : list_of(item);
     }
-    PyObject* list = PyList_New(n);
+    PyObject* list = PyList_New(reading_count(r.reading));
     if (list == nullptr) return nullptr;
-    std::string_view rest = r.reading;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        std::size_t bar = r.is_list ? rest.find('|') : std::string_view::npos;
-        PyObject* item = reading_str(shared, rest.substr(0, bar));
-        if (item == nullptr) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SetItem(list, i, item);
-        rest.remove_prefix(bar == std::string_view::npos ? rest.size() : bar + 1);
-    }
+    Py_ssize_t i = 0;
+    const bool made = for_each_reading(r.reading, [&](std::string_view reading) {
+        PyObject* item = reading_str(shared, reading);
+        if (item != nullptr) PyList_SetItem(list, i++, item);
+        return item != nullptr;
+    });
+    if (!made) Py_CLEAR(list);
     return list;
 }
 

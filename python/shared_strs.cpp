@@ -5,6 +5,12 @@
 
 namespace merrow::py {
 
+Py_ssize_t reading_count(std::string_view value) noexcept {
+    Py_ssize_t n = 1;
+    for (char c : value) n += c == '|';
+    return n;
+}
+
 std::size_t SharedStrs::hash(const char* data, std::size_t size, Kind kind) noexcept {
     std::uint64_t h = reinterpret_cast<std::uintptr_t>(data) * 0x9E3779B97F4A7C15ull;
     h ^= (size * 2 + static_cast<std::uint64_t>(kind)) * 0xC2B2AE3D27D4EB4Full;
@@ -56,22 +62,17 @@ PyObject* SharedStrs::get_readings(std::string_view value) {
 }
 
 PyObject* SharedStrs::make_readings(std::string_view value) {
-    Py_ssize_t n = 1;
-    for (char c : value) n += c == '|';
-    PyObject* tuple = PyTuple_New(n);
+    PyObject* tuple = PyTuple_New(reading_count(value));
     if (tuple == nullptr) return nullptr;
     // Strs only: it can be in no cycle, and the collector need not see it.
     PyObject_GC_UnTrack(tuple);
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        const std::size_t bar = value.find('|');
-        PyObject* str = get(value.substr(0, bar));
-        if (str == nullptr) {
-            Py_DECREF(tuple);
-            return nullptr;
-        }
-        PyTuple_SetItem(tuple, i, str);
-        value.remove_prefix(bar == std::string_view::npos ? value.size() : bar + 1);
-    }
+    Py_ssize_t i = 0;
+    const bool made = for_each_reading(value, [&](std::string_view reading) {
+        PyObject* str = get(reading);
+        if (str != nullptr) PyTuple_SetItem(tuple, i++, str);
+        return str != nullptr;
+    });
+    if (!made) Py_CLEAR(tuple);
     return tuple;
 }
 

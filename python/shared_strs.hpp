@@ -11,6 +11,20 @@
 
 namespace merrow::py {
 
+// The readings of a list value (readings joined by '|'): their number, and
+// each in turn to visit(std::string_view), which returns false to stop;
+// false when it did.
+Py_ssize_t reading_count(std::string_view value) noexcept;
+template <class Visit>
+bool for_each_reading(std::string_view value, Visit&& visit) {
+    for (;;) {
+        const std::size_t bar = value.find('|');
+        if (!visit(value.substr(0, bar))) return false;
+        if (bar == std::string_view::npos) return true;
+        value.remove_prefix(bar + 1);
+    }
+}
+
 // An open-addressing table from (address, length) to a str. Used only with
 // the interpreter lock held. Its storage comes from PyMem_Malloc, so that
 // tracemalloc accounts for it along with the strs. It grows with the distinct
