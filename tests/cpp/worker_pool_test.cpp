@@ -30,6 +30,14 @@ namespace {
 
 using merrow::testing::check;
 
+// A pool of `threads` threads; nullptr, reported as a failure, when it
+// cannot be made.
+std::unique_ptr<WorkerPool> new_pool(std::size_t threads) {
+    auto created = WorkerPool::create(threads);
+    check(created.ok(), "create(" + std::to_string(threads) + ")");
+    return created ? std::move(created.value()) : nullptr;
+}
+
 bool starts_with(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -110,10 +118,9 @@ void test_slots_match_sequential(WorkerPool& pool) {
 // The piece is halved again while the other worker sleeps, so both threads
 // share the heavy indices instead of one running them all.
 void test_uneven_work_is_shared() {
-    auto created = WorkerPool::create(2);
-    check(created.ok(), "create(2)");
-    if (!created) return;
-    WorkerPool& pool = *created.value();
+    auto owned = new_pool(2);
+    if (!owned) return;
+    WorkerPool& pool = *owned;
     const std::size_t n = 64, heavy_from = 56;  // the initial halving makes pieces of 8
     std::mutex m;
     std::set<std::thread::id> heavy_threads;
@@ -136,10 +143,9 @@ void test_uneven_work_is_shared() {
 // Two leaves of a two-thread pool run at the same time: the right half offered
 // by one worker is taken by the idle other.
 void test_idle_worker_takes_right_half() {
-    auto created = WorkerPool::create(2);
-    check(created.ok(), "create(2)");
-    if (!created) return;
-    WorkerPool& pool = *created.value();
+    auto owned = new_pool(2);
+    if (!owned) return;
+    WorkerPool& pool = *owned;
     std::mutex m;
     std::condition_variable cv;
     int started = 0;
@@ -294,15 +300,14 @@ void test_on_done(WorkerPool& pool, const std::string& label) {
 // finished is waiting for it.
 void test_on_done_leaves_a_core_to_the_caller() {
     for (std::size_t threads : {std::size_t{2}, std::size_t{3}}) {
-        auto created = WorkerPool::create(threads);
-        check(created.ok(), "create(" + std::to_string(threads) + ")");
+        auto created = new_pool(threads);
         if (!created) return;
         const auto caller = std::this_thread::get_id();
         std::atomic<int> running{0}, most{0};
         std::atomic<bool> caller_ran{false};
         std::size_t consumed = 0;
         const std::size_t n = 400;
-        auto error = created.value()->run(
+        auto error = created->run(
             n,
             [&](std::size_t begin, std::size_t end) {
                 const bool on_caller = std::this_thread::get_id() == caller;
@@ -333,10 +338,9 @@ void test_on_done_leaves_a_core_to_the_caller() {
 // and its one worker in bodies that wait for the end; job B's caller waits
 // in its first body too, so only the second worker can run B's other ranges.
 void test_capped_jobs_share_the_workers() {
-    auto created = WorkerPool::create(2);
-    check(created.ok(), "create(2)");
-    if (!created) return;
-    WorkerPool& pool = *created.value();
+    auto owned = new_pool(2);
+    if (!owned) return;
+    WorkerPool& pool = *owned;
     std::mutex m;
     std::condition_variable cv;
     bool released = false, b_on_worker = false;
