@@ -3,9 +3,9 @@
 Runs the three flavours and ToJyutping's get_jyutping_list over the HKCanCor
 development half's utterances, one call each with every result kept until
 the round ends, and times the collector's passes by generation through
-gc.callbacks within each runner's fastest round. Then, for one round's kept results of
-each, counts the objects the collector tracks and times one full collection
-over them.
+gc.callbacks within each runner's fastest round. Then, for one round's kept
+results of each, counts the objects the collector tracks and times one full
+collection over them.
 
 A record of convert_candidates is a tuple holding a new list, and both stay
 tracked (a caller may close a cycle through the list), while the peer's
@@ -21,15 +21,13 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
-from compare import LIST_PEER, dev_utterances  # noqa: E402
+from compare import FLAVOURS, LIST_PEER, dev_utterances  # noqa: E402
 
 import merrow  # noqa: E402
 
-FLAVOURS = ("convert", "convert_detailed", "convert_candidates")
-
 
 class CollectorClock:
-    """Seconds and passes of the collector per generation while `counting`."""
+    """Seconds of the collector per generation while `counting`."""
 
     def __init__(self):
         self.counting = False
