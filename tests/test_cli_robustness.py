@@ -61,6 +61,61 @@ def test_ctrl_c_while_waiting_for_input_exits_130(stdin_kind):
             os.close(controller)
 
 
+# The command run in a child whose helper thread, once told to, takes the
+# signal itself: the handler's low-level half then runs on that thread and
+# the main thread, waiting for input, is not woken by the signal itself.
+# It stands for a signal that lands after Python last looked for one and
+# before a read starts, which a quick Ctrl-C now and then does.
+SIGNAL_ON_ANOTHER_THREAD = """
+import os, signal, sys, threading, time
+from merrow import cli
+
+def take_signal():
+    os.read({control}, 1)
+    time.sleep(0.2)  # the main thread is back waiting for input by then
+    signal.pthread_kill(threading.get_ident(), {sig})
+
+threading.Thread(target=take_signal, daemon=True).start()
+sys.exit(cli.main([]))
+"""
+
+
+@pytest.mark.parametrize("stdin_kind", ["pipe", "terminal"])
+@pytest.mark.parametrize("sig, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)], ids=["SIGINT", "SIGTERM"])
+def test_signal_that_misses_the_read_still_ends_the_wait(stdin_kind, sig, status):
+    control_read, control_write = os.pipe()
+    script = SIGNAL_ON_ANOTHER_THREAD.format(control=control_read, sig=int(sig))
+    args = [sys.executable, "-c", script]
+    if stdin_kind == "pipe":
+        proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                pass_fds=[control_read])
+        proc.stdin.write("香港\n".encode())
+        proc.stdin.flush()
+    else:
+        controller, terminal = pty.openpty()
+        proc = subprocess.Popen(args, stdin=terminal, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                pass_fds=[control_read])
+        os.close(terminal)
+        os.write(controller, "香港\n".encode())
+    os.close(control_read)
+    try:
+        assert proc.stdout.readline() == b"hoeng1 gong2\n"
+        os.write(control_write, b"x")
+        # Input stays open: only the signal can end the run.
+        assert proc.wait(timeout=30) == status
+        _clean_exit(proc.stderr.read())
+    finally:
+        os.close(control_write)
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        for stream in (proc.stdin, proc.stdout, proc.stderr):
+            if stream is not None:
+                stream.close()
+        if stdin_kind == "terminal":
+            os.close(controller)
+
+
 @pytest.mark.parametrize("sig, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)], ids=["SIGINT", "SIGTERM"])
 def test_signal_while_writing_a_file_keeps_the_old_one_and_no_temporary(tmp_path, sig, status):
     # Some lines converted and written to the temporary file, then the

@@ -9,7 +9,7 @@ import signal
 
 import pytest
 
-from merrow import cli
+from merrow import _signals, cli
 from merrow._atomic_output import AtomicOutput
 
 
@@ -88,7 +88,7 @@ def test_a_swallowed_interrupt_still_stops_the_run(tmp_path, monkeypatch, signum
         blocks.append(len(body))
         done = real_block(self, body)
         try:
-            cli._on_signal(signum, None)
+            _signals.on_signal(signum, None)
         except BaseException:
             pass
         return done

@@ -20,7 +20,7 @@ import os
 import sys
 from typing import TYPE_CHECKING, Any, BinaryIO, Callable, Dict, Iterator, List, Optional, Sequence, Tuple
 
-from . import _pieces
+from . import _pieces, _signals
 from ._lines import ERROR_MODES, BadLine, LineReader
 
 if TYPE_CHECKING:
@@ -287,16 +287,25 @@ def _reader(args: argparse.Namespace) -> "tuple[LineReader, Optional[BinaryIO], 
 def _block_reader(stream: BinaryIO) -> Callable[[], bytes]:
     """Reads what has arrived, up to READ_BLOCK bytes: waits only while
     nothing has, so an interactive line is converted at once and a file or
-    a fast pipe fills large batches."""
+    a fast pipe fills large batches. A descriptor that select() takes is
+    read directly (nothing has read the stream before), so that waiting
+    for input can also watch for Ctrl-C."""
     import select
 
-    read1: Callable[[int], bytes] = getattr(stream, "read1", stream.read)
     fd: Optional[int]
     try:
         fd = stream.fileno()
         select.select([fd], [], [], 0)
     except (OSError, ValueError, AttributeError):
         fd = None
+    if fd is None:
+        return lambda: getattr(stream, "read1", stream.read)(READ_BLOCK)
+
+    def read_fd(size: int) -> Optional[bytes]:
+        try:
+            return os.read(fd, size)
+        except BlockingIOError:  # a descriptor left non-blocking by the caller
+            return None
 
     ended = False
 
@@ -304,12 +313,17 @@ def _block_reader(stream: BinaryIO) -> Callable[[], bytes]:
         nonlocal ended
         if ended:
             return b""
-        block = read1(READ_BLOCK)
-        if not block or fd is None:
+        block = None
+        while block is None:
+            _signals.wait_readable(fd)
+            block = read_fd(READ_BLOCK)
+        if not block:
             return block
         parts, size = [block], len(block)
         while size < READ_BLOCK and select.select([fd], [], [], 0)[0]:
-            more = read1(READ_BLOCK - size)
+            more = read_fd(READ_BLOCK - size)
+            if more is None:
+                break
             if not more:
                 # End of input; a terminal reports it only once.
                 ended = True
@@ -376,10 +390,10 @@ def run(args: argparse.Namespace) -> int:
                     out.flush()
                 progress.update(reader.bytes, count, chars)
                 reader.check()
-                _raise_received()
+                _signals.raise_received()
         except BadLine as e:
             raise CliError(str(e)) from None
-        _raise_received()
+        _signals.raise_received()
         if atomic is not None:
             atomic.commit()
             atomic = None
@@ -409,51 +423,14 @@ def _quiet_stdout() -> None:
         pass
 
 
-class _Terminated(Exception):
-    """SIGTERM arrived: the run ends as after Ctrl-C, cleaning up first."""
-
-
-# The signals the run has been sent. Python code can swallow the exception a
-# handler raises (one raised inside a weakref callback during an import is
-# only printed), so the run also looks here between blocks and before it
-# commits its output.
-_received: List[int] = []
-
-
-def _on_signal(signum: int, frame: Any) -> None:
-    import signal
-
-    _received.append(signum)
-    raise _Terminated if signum == signal.SIGTERM else KeyboardInterrupt
-
-
-def _raise_received() -> None:
-    import signal
-
-    if _received:
-        raise _Terminated if _received[0] == signal.SIGTERM else KeyboardInterrupt
-
-
 def main(argv: Optional[Sequence[str]] = None) -> int:
-    import signal
+    with _signals.handling():
+        try:
+            return _main(argv)
+        except _signals.Terminated:
+            import signal
 
-    del _received[:]
-    previous = {}
-    try:
-        for signum in (signal.SIGINT, signal.SIGTERM):
-            # A signal the process was started ignoring (a background job's
-            # Ctrl-C) stays ignored.
-            if signal.getsignal(signum) != signal.SIG_IGN:
-                previous[signum] = signal.signal(signum, _on_signal)
-    except ValueError:  # not the main thread: leave signals alone
-        pass
-    try:
-        return _main(argv)
-    except _Terminated:
-        return 128 + signal.SIGTERM
-    finally:
-        for signum, handler in previous.items():
-            signal.signal(signum, handler)
+            return 128 + signal.SIGTERM
 
 
 def _main(argv: Optional[Sequence[str]]) -> int:
