@@ -165,6 +165,31 @@ def test_ctrl_c_during_a_file_leaves_the_old_output(tmp_path, tmp_path_factory, 
     assert sorted(os.listdir(tmp_path)) == ["out.txt"]
 
 
+def test_non_blocking_input_waits_for_the_rest():
+    # A parent may hand over a pipe left in non-blocking mode: an empty pipe
+    # is then "no input yet", not the end of the input.
+    read_end, write_end = os.pipe()
+    os.set_blocking(read_end, False)
+    proc = subprocess.Popen(MERROW, stdin=read_end, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    os.close(read_end)
+    try:
+        os.write(write_end, "香港\n".encode())
+        assert proc.stdout.readline() == b"hoeng1 gong2\n"
+        time.sleep(0.3)
+        os.write(write_end, "你好\n".encode())
+        os.close(write_end)
+        write_end = None
+        out, err = proc.communicate(timeout=60)
+        assert (out, proc.returncode) == (b"nei5 hou2\n", 0)
+        _clean_exit(err)
+    finally:
+        if write_end is not None:
+            os.close(write_end)
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+
+
 @pytest.mark.parametrize("source", ["stdin", "file"])
 def test_closed_pipe_ends_quietly_every_time(big_file, source):
     merrow = f'"{sys.executable}" -m merrow'

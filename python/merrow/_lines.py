@@ -2,7 +2,7 @@
 
 A line ends at LF, CR LF or a lone CR (files from old Mac software use CR
 alone); the last line needs no line end. A UTF-8 byte-order mark at the
-start is dropped. Blocks are read as they come (`read1`), so a pipe that
+start is dropped. Blocks are read as they come, so a pipe that
 delivers one line at a time has each line converted at once, without a
 reader thread.
 """
