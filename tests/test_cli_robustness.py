@@ -1,6 +1,7 @@
 """The command line under interruption, closed pipes, bad input and output
 files, in a subprocess as a user runs it."""
 
+import contextlib
 import os
 import pty
 import signal
@@ -35,28 +36,41 @@ def _clean_exit(stderr):
 # Ctrl-C and early exits.
 
 
-@pytest.mark.parametrize("stdin_kind", ["pipe", "terminal"])
-def test_ctrl_c_while_waiting_for_input_exits_130(stdin_kind):
+@contextlib.contextmanager
+def waiting_for_input(args, stdin_kind, **kw):
+    """The command started on a pipe or a terminal that stays open, having
+    converted one line; killed and its streams closed afterwards."""
+    controller = None
     if stdin_kind == "pipe":
-        proc = subprocess.Popen(MERROW, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kw)
         proc.stdin.write("香港\n".encode())
         proc.stdin.flush()
     else:
         controller, terminal = pty.openpty()
-        proc = subprocess.Popen(MERROW, stdin=terminal, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        proc = subprocess.Popen(args, stdin=terminal, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kw)
         os.close(terminal)
         os.write(controller, "香港\n".encode())
     try:
         assert proc.stdout.readline() == b"hoeng1 gong2\n"  # now blocked reading the next line
+        yield proc
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        for stream in (proc.stdin, proc.stdout, proc.stderr):
+            if stream is not None:
+                stream.close()
+        if controller is not None:
+            os.close(controller)
+
+
+@pytest.mark.parametrize("stdin_kind", ["pipe", "terminal"])
+def test_ctrl_c_while_waiting_for_input_exits_130(stdin_kind):
+    with waiting_for_input(MERROW, stdin_kind) as proc:
         proc.send_signal(signal.SIGINT)
         _, err = proc.communicate(timeout=60)
         assert proc.returncode == 130
         _clean_exit(err)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-        if stdin_kind == "terminal":
-            os.close(controller)
 
 
 # The command run in a child whose helper thread, once told to, takes the
@@ -83,35 +97,15 @@ sys.exit(cli.main([]))
 def test_signal_that_misses_the_read_still_ends_the_wait(stdin_kind, sig, status):
     control_read, control_write = os.pipe()
     script = SIGNAL_ON_ANOTHER_THREAD.format(control=control_read, sig=int(sig))
-    args = [sys.executable, "-c", script]
-    if stdin_kind == "pipe":
-        proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                pass_fds=[control_read])
-        proc.stdin.write("香港\n".encode())
-        proc.stdin.flush()
-    else:
-        controller, terminal = pty.openpty()
-        proc = subprocess.Popen(args, stdin=terminal, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                pass_fds=[control_read])
-        os.close(terminal)
-        os.write(controller, "香港\n".encode())
-    os.close(control_read)
     try:
-        assert proc.stdout.readline() == b"hoeng1 gong2\n"
-        os.write(control_write, b"x")
-        # Input stays open: only the signal can end the run.
-        assert proc.wait(timeout=30) == status
-        _clean_exit(proc.stderr.read())
+        with waiting_for_input([sys.executable, "-c", script], stdin_kind, pass_fds=[control_read]) as proc:
+            os.write(control_write, b"x")
+            # Input stays open: only the signal can end the run.
+            assert proc.wait(timeout=30) == status
+            _clean_exit(proc.stderr.read())
     finally:
+        os.close(control_read)
         os.close(control_write)
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
-        for stream in (proc.stdin, proc.stdout, proc.stderr):
-            if stream is not None:
-                stream.close()
-        if stdin_kind == "terminal":
-            os.close(controller)
 
 
 @pytest.mark.parametrize("sig, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)], ids=["SIGINT", "SIGTERM"])
